@@ -1,0 +1,127 @@
+#pragma once
+// TBaseObject: the automation object the host drives by late-bound IDispatch calls.
+// It owns the method table, the setting registry, the call trace and the instance GUID.
+#include <windows.h>
+#include <oaidl.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "../platform/uExceptions.h"
+#include "../platform/uSafeArray.h"
+#include "../platform/uVariant.h"
+#include "uComObj.h"
+
+// Public convention: (InData, OutData, TimeOut, out ResultDescription) -> result code.
+using TPublicMethod =
+    std::function<int32_t(TVariant& InData, TVariant& OutData, int32_t TimeOut, std::wstring& ResultDescription)>;
+// Private convention: the whole argument array (element i = the host's i-th argument),
+// read and written by the handler; returns the call's result.
+using TPrivateMethod = std::function<TVariant(TVariantArray& paParams)>;
+// Catch-all for names outside the method table; receives the name first.
+using TExtMethod = std::function<int32_t(const std::wstring& AMethodName, TVariant& InData, TVariant& OutData,
+                                         int32_t TimeOut, std::wstring& ResultDescription)>;
+
+struct TMethodStruct {
+  std::wstring Name;
+  bool IsPublic = false;
+  bool IsSpecific = false;  // recorded only
+  TPrivateMethod PrivateMethod;
+  TPublicMethod PublicMethod;
+};
+using TMethodArray = std::vector<TMethodStruct>;
+
+enum TDataType : uint8_t { dtNumber = 0, dtString = 1, dtDateTime = 2, dtBoolean = 3 };
+
+struct TSettingStruct {
+  std::wstring ID;
+  TVariant Value;
+  TDataType ValueType = dtString;
+  TVariant Default;
+  bool ReadOnly = false;
+  std::wstring Name;
+  std::wstring Description;
+};
+
+class TBaseObject : public TComObject {
+public:
+  // DISPID layout: 0..N-1 the method table, 65535+k the k-th extension name.
+  static constexpr DISPID kExtDispIdBase = 65535;
+  static constexpr DISPID kMaxDispId = 100000;
+  static constexpr int32_t kExceptionCode = 1001;
+
+  TBaseObject();
+
+  void Initialize() override;
+
+  // IDispatch
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                                          DISPID* rgDispId) override;
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                                   VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+
+  virtual void BeginDebugLog() {}
+  virtual std::wstring GetDriverResultDescription(int32_t ResultCode);
+
+  bool GetDebugLogEnabled() const noexcept { return FDebugLogEnabled; }
+  void SetDebugLogEnabled(bool Value);
+  const std::wstring& InstanceID() const noexcept { return FInstanceID; }
+
+  // One debug-log line while logging is on; a line that cannot be written is dropped.
+  void WriteDebugLog(const std::wstring& Caption, const std::wstring& Text, bool CaptionOnly = false) noexcept;
+
+  // Setting registry. IDs compare case-insensitively for ASCII letters only.
+  void AddSetting(const std::wstring& ID, TDataType ValueType, const TVariant& Default, bool ReadOnly,
+                  const std::wstring& Name, const std::wstring& Description);
+  TVariant GetSettingValue(const std::wstring& ID, bool Default) const;
+  bool GetSettingValueBool(const std::wstring& ID) const;
+  int32_t GetSettingValueInt(const std::wstring& ID) const;
+  double GetSettingValueDbl(const std::wstring& ID) const;
+  int64_t GetSettingValueCurr(const std::wstring& ID) const;  // ten-thousandths
+  double GetSettingValueDate(const std::wstring& ID) const;
+  std::wstring GetSettingValueStr(const std::wstring& ID) const;
+  bool GetSettingReadOnly(const std::wstring& ID) const;
+  void SetSettingValue(const std::wstring& ID, const TVariant& Value);
+  void SetAllSettingsDefault();
+  static std::wstring DataTypeName(TDataType ValueType);
+  static TVariant TextToSettingValue(TDataType ValueType, const std::wstring& Text);
+  const std::vector<TSettingStruct>& Settings() const noexcept { return FSettingList; }
+
+  // Reading optional elements of an InData array.
+  static bool ArrayItemAssigned(const VARIANT& Arr, LONG Index);
+  static std::wstring ArrayItemStr(const VARIANT& Arr, LONG Index, const std::wstring& Default);
+
+  // [Code, Text] (or [Code, Text, Extra] when Extra is not Empty) as a variant array.
+  static TVariant MakeErrorOutData(int32_t Code, const std::wstring& Description, const TVariant& Extra);
+
+protected:
+  ~TBaseObject() override;
+
+  TMethodStruct& FindOrAddMethod(const std::wstring& Name);
+  void RegisterPrivateMethod(const std::wstring& Name, TPrivateMethod Handler);
+  TMethodStruct& RegisterMethod(const std::wstring& Name, bool IsSpecific, TPublicMethod Handler);
+  TMethodStruct& RegisterPublicMethod(const std::wstring& Name, TPublicMethod Handler);
+  TMethodStruct& RegisterSpecificMethod(const std::wstring& Name, TPublicMethod Handler);
+
+  // Runs the handler of a DISPID on the argument array; Invoke is its only caller.
+  HRESULT CallMethod(DISPID DispID, TVariant& Result, TVariantArray& Params);
+
+  std::vector<std::wstring> FExtMethodList;
+  TVariant FExtData;
+  TExtMethod FOnExtMethod;
+  std::wstring FInstanceID;
+  TMethodArray FMethodList;
+  std::vector<TSettingStruct> FSettingList;
+  bool FDebugLogEnabled = false;
+  std::wstring FDebugLogDir;
+
+private:
+  bool IsKnownDispId(DISPID DispID) const noexcept;
+  TSettingStruct* FindSetting(const std::wstring& ID) noexcept;
+  const TSettingStruct* FindSetting(const std::wstring& ID) const noexcept;
+  void WriteBackArguments(const DISPPARAMS& Params, const TVariantArray& Args);
+};

@@ -1,0 +1,42 @@
+#pragma once
+// RAII and checked element access for SAFEARRAYs.
+#include <windows.h>
+#include <oleauto.h>
+
+#include <initializer_list>
+
+#include "uVariant.h"
+
+// Owns a one-dimensional SAFEARRAY of VARIANT with lower bound 0: the argument array of a call.
+class TVariantArray {
+public:
+  explicit TVariantArray(ULONG count);
+  TVariantArray(const TVariantArray&) = delete;
+  TVariantArray& operator=(const TVariantArray&) = delete;
+  ~TVariantArray();
+
+  SAFEARRAY* Get() const noexcept { return FArray; }
+  LONG Count() const noexcept { return FCount; }
+  // A copy of element i; outside 0..Count-1 raises "Wrong index!".
+  TVariant GetItem(LONG i) const;
+  // Element i := a copy of value; outside 0..Count-1 raises "invalid index".
+  void PutItem(LONG i, const VARIANT& value);
+  // The whole array as a VT_ARRAY|VT_VARIANT variant (a copy).
+  TVariant AsVariant() const;
+
+private:
+  SAFEARRAY* FArray = nullptr;
+  LONG FCount = 0;
+};
+
+// A one-dimensional VT_ARRAY|VT_VARIANT variant with bounds 0..n-1 holding copies of items.
+TVariant MakeVariantArray(std::initializer_list<TVariant> items);
+
+// The SAFEARRAY behind an array variant (by value or by reference), or null.
+SAFEARRAY* VariantSafeArray(const VARIANT& value) noexcept;
+// Bounds of dimension `dim` (1-based) of an array variant; false when it is not an array
+// or has no such dimension.
+bool VariantArrayBounds(const VARIANT& value, UINT dim, LONG& low, LONG& high) noexcept;
+// Element at `indices` (one index per dimension, first dimension first) of an array of any
+// element type, as a variant. Raises "Wrong index!" outside the bounds.
+TVariant SafeArrayItem(SAFEARRAY* array, const LONG* indices);
