@@ -124,4 +124,6 @@ private:
   TSettingStruct* FindSetting(const std::wstring& ID) noexcept;
   const TSettingStruct* FindSetting(const std::wstring& ID) const noexcept;
   void WriteBackArguments(const DISPPARAMS& Params, const TVariantArray& Args);
+  // Inside a catch: fills EXCEPINFO, logs the exception and answers DISP_E_EXCEPTION.
+  HRESULT ReportException(EXCEPINFO* pExcepInfo) noexcept;
 };

@@ -18,7 +18,7 @@ TVariantArray::~TVariantArray() {
 TVariant TVariantArray::GetItem(LONG i) const {
   if (i < 0 || i >= FCount) throw Exception(L"Wrong index!");
   TVariant v;
-  HRESULT hr = SafeArrayGetElement(FArray, &i, &v);
+  HRESULT hr = SafeArrayGetElement(FArray, &i, &v.Get());
   if (FAILED(hr)) RaiseVariantError(hr);
   return v;
 }

@@ -24,7 +24,7 @@ static void CheckOle(HRESULT hr) {
   if (FAILED(hr)) RaiseVariantError(hr);
 }
 
-TVariant::TVariant(const TVariant& other) : TVariant() { CheckOle(VariantCopy(&FValue, &other.FValue)); }
+TVariant::TVariant(const TVariant& other) : TVariant() { CheckOle(VariantCopy(&FValue, const_cast<VARIANT*>(&other.FValue))); }
 
 TVariant::TVariant(const VARIANT& other) : TVariant() {
   CheckOle(VariantCopy(&FValue, const_cast<VARIANT*>(&other)));
@@ -189,7 +189,7 @@ TVariant VariantAs(const VARIANT& value, VARTYPE type) {
   }
   // Booleans read as "True"/"False", as the host's own conversions write them.
   USHORT flags = type == VT_BSTR ? VARIANT_ALPHABOOL : 0;
-  HRESULT hr = VariantChangeTypeEx(&out, const_cast<VARIANT*>(src), LOCALE_USER_DEFAULT, flags, type);
+  HRESULT hr = VariantChangeTypeEx(&out.Get(), const_cast<VARIANT*>(src), LOCALE_USER_DEFAULT, flags, type);
   if (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_BADVARTYPE || hr == DISP_E_OVERFLOW ||
       (src->vt & ~VT_BYREF) == VT_NULL) {
     throw EVariantTypeCastError(L"Could not convert variant of type (" + VarTypeName(src->vt & ~VT_BYREF) +

@@ -49,7 +49,6 @@ public:
   // A copy of the innermost value behind any references (VariantCopyInd).
   static TVariant CopyInd(const VARIANT& value);
 
-  VARIANT* operator&() noexcept { return &FValue; }  // NOLINT: mirrors the OLE out-parameter idiom
   const VARIANT& Get() const noexcept { return FValue; }
   VARIANT& Get() noexcept { return FValue; }
   VARTYPE Type() const noexcept { return FValue.vt; }

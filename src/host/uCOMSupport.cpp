@@ -1,0 +1,344 @@
+#include "uCOMSupport.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "../platform/uStrings.h"
+#include "uDebugLog.h"
+#include "uResultCodes.h"
+
+namespace {
+const wchar_t kBadParameters[] = L"Ошибка входных параметров команды";
+
+// A VT_BYREF variant whose pointer is null cannot be read or written.
+bool HasNullReference(const VARIANT& v) noexcept { return (v.vt & VT_BYREF) && v.byref == nullptr; }
+
+std::wstring FormatException(const TExceptionText& e, const wchar_t* where) {
+  return e.ClassName + L", " + where + L"(): " + e.Message;
+}
+}  // namespace
+
+TBaseObject::TBaseObject() = default;
+
+TBaseObject::~TBaseObject() = default;
+
+void TBaseObject::Initialize() {
+  TComObject::Initialize();
+  FExtMethodList.clear();
+  FInstanceID = NewGuidText();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Method table
+
+TMethodStruct& TBaseObject::FindOrAddMethod(const std::wstring& Name) {
+  for (TMethodStruct& m : FMethodList)
+    if (AsciiSameText(m.Name, Name)) return m;
+  TMethodStruct entry;
+  entry.Name = Name;
+  FMethodList.push_back(std::move(entry));
+  return FMethodList.back();
+}
+
+void TBaseObject::RegisterPrivateMethod(const std::wstring& Name, TPrivateMethod Handler) {
+  TMethodStruct& m = FindOrAddMethod(Name);
+  m.IsPublic = false;
+  m.IsSpecific = false;
+  m.PrivateMethod = std::move(Handler);
+  m.PublicMethod = nullptr;
+}
+
+TMethodStruct& TBaseObject::RegisterMethod(const std::wstring& Name, bool IsSpecific, TPublicMethod Handler) {
+  TMethodStruct& m = FindOrAddMethod(Name);
+  m.IsPublic = true;
+  m.IsSpecific = IsSpecific;
+  m.PublicMethod = std::move(Handler);
+  m.PrivateMethod = nullptr;
+  return m;
+}
+
+TMethodStruct& TBaseObject::RegisterPublicMethod(const std::wstring& Name, TPublicMethod Handler) {
+  return RegisterMethod(Name, false, std::move(Handler));
+}
+
+TMethodStruct& TBaseObject::RegisterSpecificMethod(const std::wstring& Name, TPublicMethod Handler) {
+  return RegisterMethod(Name, true, std::move(Handler));
+}
+
+bool TBaseObject::IsKnownDispId(DISPID DispID) const noexcept {
+  if (DispID >= 0 && static_cast<size_t>(DispID) < FMethodList.size()) return true;
+  return FOnExtMethod && DispID >= kExtDispIdBase &&
+         static_cast<size_t>(DispID - kExtDispIdBase) < FExtMethodList.size();
+}
+
+// ---------------------------------------------------------------------------------------------
+// IDispatch
+
+HRESULT STDMETHODCALLTYPE TBaseObject::GetTypeInfoCount(UINT* pctinfo) {
+  if (!pctinfo) return E_POINTER;
+  *pctinfo = 0;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TBaseObject::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
+
+HRESULT STDMETHODCALLTYPE TBaseObject::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID,
+                                                     DISPID* rgDispId) {
+  // Only the method name is translated; named arguments are not supported.
+  if (cNames == 0 || !rgszNames || !rgDispId) return E_INVALIDARG;
+  try {
+    const std::wstring name = rgszNames[0] ? rgszNames[0] : L"";
+    DISPID id = -1;
+    for (size_t i = 0; i < FMethodList.size(); ++i) {
+      if (AsciiSameText(FMethodList[i].Name, name)) {
+        id = static_cast<DISPID>(i);
+        break;
+      }
+    }
+    if (id < 0 && FOnExtMethod) {
+      size_t k = 0;
+      while (k < FExtMethodList.size() &&
+             CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, FExtMethodList[k].c_str(), -1, name.c_str(), -1) !=
+                 CSTR_EQUAL)
+        ++k;
+      if (k == FExtMethodList.size()) FExtMethodList.push_back(name);
+      // Extension names must stay below the DISPIDs that Invoke rejects.
+      if (kExtDispIdBase + static_cast<DISPID>(k) < kMaxDispId) id = kExtDispIdBase + static_cast<DISPID>(k);
+    }
+    rgDispId[0] = id;
+    return id >= 0 ? S_OK : E_NOTIMPL;
+  } catch (...) {
+    rgDispId[0] = -1;
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT STDMETHODCALLTYPE TBaseObject::Invoke(DISPID dispIdMember, REFIID, LCID, WORD wFlags,
+                                              DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                                              UINT*) {
+  if (dispIdMember >= kMaxDispId || !(wFlags & DISPATCH_METHOD)) return E_FAIL;
+  if (!IsKnownDispId(dispIdMember)) return DISP_E_MEMBERNOTFOUND;
+  const UINT cArgs = pDispParams ? pDispParams->cArgs : 0;
+  if (cArgs > 0 && !pDispParams->rgvarg) return E_INVALIDARG;
+
+  try {
+    TVariantArray args(cArgs);
+    TVariant result;
+    // Element 0 is the leftmost argument; DISPPARAMS hold them right to left.
+    for (UINT i = 0; i < cArgs; ++i) {
+      const VARIANT* inner = InnermostVariant(&pDispParams->rgvarg[cArgs - 1 - i]);
+      if (HasNullReference(*inner)) throw Exception(kBadParameters);
+      TVariant value = TVariant::CopyInd(*inner);
+      if (value.Type() == VT_I2) value = TVariant::FromInt(value.Get().iVal);
+      args.PutItem(static_cast<LONG>(i), value.Get());
+    }
+    HRESULT hr = CallMethod(dispIdMember, result, args);
+    if (hr != S_OK) return hr;
+    // A by-reference argument that cannot take its value back fails the call like any
+    // other exception: the host must not take a half-delivered result for success.
+    WriteBackArguments(*pDispParams, args);
+    if (pVarResult) {
+      HRESULT copied = VariantCopy(pVarResult, &result.Get());
+      if (FAILED(copied)) return copied;
+    }
+    return S_OK;
+  } catch (...) {
+    return ReportException(pExcepInfo);
+  }
+}
+
+HRESULT TBaseObject::ReportException(EXCEPINFO* pExcepInfo) noexcept {
+  TExceptionText e = DescribeCurrentException();
+  if (pExcepInfo) {
+    pExcepInfo->scode = kExceptionCode;
+    pExcepInfo->bstrDescription = SysAllocStringLen(e.Message.data(), static_cast<UINT>(e.Message.size()));
+    pExcepInfo->bstrSource = SysAllocStringLen(e.ClassName.data(), static_cast<UINT>(e.ClassName.size()));
+  }
+  try {
+    WriteDebugLog(L"EXCEPTION", FormatException(e, L"Invoke"));
+  } catch (...) {
+  }
+  return DISP_E_EXCEPTION;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Dispatcher
+
+HRESULT TBaseObject::CallMethod(DISPID DispID, TVariant& Result, TVariantArray& Params) {
+  // Trace lines are attempted only when logging was on as the call began.
+  const bool traced = FDebugLogEnabled;
+  const bool isExt = DispID >= kExtDispIdBase && FOnExtMethod &&
+                     static_cast<size_t>(DispID - kExtDispIdBase) < FExtMethodList.size();
+  if (!isExt && (DispID < 0 || static_cast<size_t>(DispID) >= FMethodList.size()))
+    return DISP_E_MEMBERNOTFOUND;
+  // Copies: a handler may register methods and so move the table.
+  const std::wstring name = isExt ? FExtMethodList[DispID - kExtDispIdBase] : FMethodList[DispID].Name;
+  const bool isPublic = isExt || FMethodList[DispID].IsPublic;
+
+  if (!isPublic) {
+    const TPrivateMethod handler = FMethodList[DispID].PrivateMethod;
+    if (traced) WriteDebugLog(L"> " + name, L"Params: " + ArrayToText(Params.AsVariant().Get()));
+    try {
+      if (handler) Result = handler(Params);
+    } catch (const Exception& e) {
+      WriteDebugLog(L"EXCEPTION", FormatException({e.ClassName(), e.Message()}, L"CallMethod"));
+      throw;
+    }
+    if (traced)
+      WriteDebugLog(L"< " + name, L"Result=" + ValueToText(Result.Get()) + L"; Params: " +
+                                      ArrayToText(Params.AsVariant().Get()));
+    return S_OK;
+  }
+
+  auto element = [&Params](LONG i) { return i < Params.Count() ? Params.GetItem(i) : TVariant(); };
+  TVariant InData = element(0);
+  TVariant OutData;  // whatever the host passed in OutData is discarded
+  const TVariant TimeOut = element(2);
+  FExtData.Clear();
+  if (traced) WriteDebugLog(L"> " + name, L"InData: " + ArrayToText(InData.Get()));
+
+  HRESULT hr = E_INVALIDARG;
+  if (IsOrdinalVariant(TimeOut.Get())) {
+    const int32_t timeOut = VariantToInt(TimeOut.Get());
+    std::wstring ResultDescription;
+    int32_t code = 0;
+    try {
+      if (isExt) {
+        code = FOnExtMethod(name, InData, OutData, timeOut, ResultDescription);
+      } else {
+        const TPublicMethod handler = FMethodList[DispID].PublicMethod;
+        code = handler ? handler(InData, OutData, timeOut, ResultDescription) : 0;
+      }
+    } catch (const Exception& e) {
+      ResultDescription = e.Message();
+      code = kExceptionCode;
+    }
+    if (code != 0) {
+      if (ResultDescription.empty()) ResultDescription = GetDriverResultDescription(code);
+      OutData = MakeErrorOutData(code, ResultDescription, FExtData);
+    }
+    Params.PutItem(1, OutData.Get());
+    Result = TVariant::FromBool(code == 0);
+    hr = S_OK;
+  }
+  if (traced)
+    WriteDebugLog(L"< " + name,
+                  L"Result=" + ValueToText(Result.Get()) + L"; OutData: " + ArrayToText(OutData.Get()));
+  return hr;
+}
+
+TVariant TBaseObject::MakeErrorOutData(int32_t Code, const std::wstring& Description, const TVariant& Extra) {
+  TVariant code = TVariant::FromInt(Code);
+  TVariant text = TVariant::FromString(DescribeResult(Code, Description));
+  if (Extra.IsEmpty()) return MakeVariantArray({code, text});
+  return MakeVariantArray({code, text, Extra});
+}
+
+std::wstring TBaseObject::GetDriverResultDescription(int32_t ResultCode) { return DescribeResult(ResultCode, L""); }
+
+// ---------------------------------------------------------------------------------------------
+// Writing arguments back into the host's variables
+
+namespace {
+// Stores Value into the storage of a typed reference; raises for a type that cannot take it.
+void StoreTypedReference(VARIANT& target, const VARIANT& value) {
+  switch (target.vt & ~VT_BYREF) {
+    case VT_I2:
+    case VT_UI2:
+      *target.piVal = VariantAs(value, VT_I2).Get().iVal;
+      break;
+    case VT_I4:
+    case VT_UI4:
+      *target.plVal = VariantToInt(value);
+      break;
+    case VT_R4:
+      *target.pfltVal = VariantAs(value, VT_R4).Get().fltVal;
+      break;
+    case VT_R8:
+    case VT_DATE:
+      *target.pdblVal = VariantToDouble(value);
+      break;
+    case VT_CY:
+      target.pcyVal->int64 = VariantToCurrency(value);
+      break;
+    case VT_BSTR: {
+      TBstr text(VariantToString(value));
+      SysFreeString(*target.pbstrVal);
+      *target.pbstrVal = text.Detach();
+      break;
+    }
+    case VT_DISPATCH: {
+      IDispatch* disp = nullptr;
+      if ((value.vt & ~VT_BYREF) != VT_EMPTY) {
+        TVariant converted = VariantAs(value, VT_DISPATCH);
+        disp = converted.Get().pdispVal;
+        if (disp) disp->AddRef();
+      }
+      if (*target.ppdispVal) (*target.ppdispVal)->Release();
+      *target.ppdispVal = disp;
+      break;
+    }
+    case VT_BOOL:
+      *target.pboolVal = VariantToBool(value) ? VARIANT_TRUE : VARIANT_FALSE;
+      break;
+    case VT_UI1:
+      *target.pbVal = VariantAs(value, VT_UI1).Get().bVal;
+      break;
+    default:
+      throw Exception(kBadParameters);
+  }
+}
+}  // namespace
+
+void TBaseObject::WriteBackArguments(const DISPPARAMS& Params, const TVariantArray& Args) {
+  const LONG cArgs = Args.Count();
+  for (LONG i = 0; i < cArgs; ++i) {
+    const TVariant value = Args.GetItem(i);
+    VARIANT* entry = &Params.rgvarg[cArgs - 1 - i];
+    VARIANT* target = InnermostVariant(entry);
+    const VARIANT* source = InnermostVariant(&value.Get());
+    if (!(target->vt & VT_BYREF)) {
+      // The caller owns what it passed by value; only a variable reached through a
+      // VT_BYREF|VT_VARIANT reference takes the new value.
+      if (target == entry) continue;
+      HRESULT hr = VariantCopy(target, const_cast<VARIANT*>(source));
+      if (FAILED(hr)) RaiseVariantError(hr);
+      continue;
+    }
+    if (target->byref == nullptr) throw Exception(kBadParameters);
+    StoreTypedReference(*target, *source);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Debug log switch and lines
+
+void TBaseObject::SetDebugLogEnabled(bool Value) {
+  if (Value == FDebugLogEnabled) return;
+  FDebugLogEnabled = Value;
+  if (Value) BeginDebugLog();
+}
+
+void TBaseObject::WriteDebugLog(const std::wstring& Caption, const std::wstring& Text, bool CaptionOnly) noexcept {
+  if (!FDebugLogEnabled) return;
+  WriteDebugLogLine(FDebugLogDir, FInstanceID, Caption, Text, CaptionOnly);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Optional elements of an InData array
+
+bool TBaseObject::ArrayItemAssigned(const VARIANT& Arr, LONG Index) {
+  LONG low = 0, high = -1;
+  SAFEARRAY* sa = VariantSafeArray(Arr);
+  // Only a one-dimensional array can be indexed by one number.
+  if (!sa || SafeArrayGetDim(sa) != 1 || !VariantArrayBounds(Arr, 1, low, high)) return false;
+  if (Index < low || Index > high) return false;
+  TVariant item = SafeArrayItem(sa, &Index);
+  const VARTYPE vt = InnermostVariant(&item.Get())->vt & ~VT_BYREF;
+  return vt != VT_EMPTY && vt != VT_NULL;
+}
+
+std::wstring TBaseObject::ArrayItemStr(const VARIANT& Arr, LONG Index, const std::wstring& Default) {
+  if (!ArrayItemAssigned(Arr, Index)) return Default;
+  return VariantToString(SafeArrayItem(VariantSafeArray(Arr), &Index).Get());
+}

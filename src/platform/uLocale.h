@@ -1,0 +1,17 @@
+#pragma once
+// Number and time texts in the user's locale (read from the system each time, never cached
+// and never changed: the host owns the process's format state).
+#include <string>
+#include <string_view>
+
+std::wstring UserDecimalSeparator();
+std::wstring UserTimeSeparator();
+
+// General format with at most 15 significant digits: fixed notation while the number has at
+// most 15 integer digits and is not below 0.0001 in magnitude, otherwise d.dddE[-]x; the user
+// locale's decimal separator, no thousands separators ("1,5", "1E20", "1,5E-7" in Russian).
+std::wstring FloatToText(double Value);
+
+// Parses a number written with the user locale's decimal separator (and an optional sign and
+// exponent, blanks around it allowed); false for anything else, thousands separators included.
+bool TryTextToFloat(std::wstring_view Text, double& Value);

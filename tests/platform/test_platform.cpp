@@ -1,0 +1,102 @@
+// The platform helpers where a fault would hide under the dispatcher: text conversion,
+// GUID text, variant conversions and array element access.
+#include <gtest/gtest.h>
+
+#include "platform/uExceptions.h"
+#include "platform/uSafeArray.h"
+#include "platform/uStrings.h"
+#include "platform/uVariant.h"
+
+namespace {
+
+TEST(Strings, Utf8RoundTripIncludingSurrogatePairs) {
+  const std::wstring text = L"Оплата / \U0001F600 \"x\"";
+  const std::string utf8 = Utf16ToUtf8(text);
+  EXPECT_EQ(utf8, "\xD0\x9E\xD0\xBF\xD0\xBB\xD0\xB0\xD1\x82\xD0\xB0 / \xF0\x9F\x98\x80 \"x\"");
+  EXPECT_EQ(Utf8ToUtf16(utf8), text);
+  EXPECT_EQ(Utf16ToUtf8(L""), "");
+}
+
+TEST(Strings, AsciiOnlyCaseFolding) {
+  EXPECT_TRUE(AsciiSameText(L"RegisterQrCode", L"REGISTERQRCODE"));
+  EXPECT_FALSE(AsciiSameText(L"Оплата", L"оплата"));
+  EXPECT_FALSE(AsciiSameText(L"a", L"ab"));
+  EXPECT_FALSE(AsciiSameText(L"[", L"{"));  // 0x5B and 0x7B differ by 32 but are not letters
+}
+
+TEST(Strings, GuidText) {
+  const GUID g = {0x0123abcd, 0x4567, 0x89ef, {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef}};
+  EXPECT_EQ(GuidToText(g), L"{0123ABCD-4567-89EF-0123-456789ABCDEF}");
+  EXPECT_NE(NewGuidText(), NewGuidText());
+}
+
+TEST(Variants, StandardConversions) {
+  EXPECT_FALSE(VariantToBool(TVariant().Get()));
+  EXPECT_EQ(VariantToInt(TVariant().Get()), 0);
+  EXPECT_EQ(VariantToString(TVariant().Get()), L"");
+  EXPECT_EQ(VariantToInt(TVariant::FromString(L"12").Get()), 12);
+  EXPECT_EQ(VariantToString(TVariant::FromBool(true).Get()), L"True");
+  EXPECT_TRUE(VariantToBool(TVariant::FromString(L"True").Get()));
+  EXPECT_EQ(VariantToCurrency(TVariant::FromInt(3).Get()), 30000);
+  for (const TVariant& bad : {TVariant::Null(), TVariant::FromString(L"abc")}) {
+    try {
+      VariantToInt(bad.Get());
+      ADD_FAILURE() << "no conversion error";
+    } catch (const EVariantTypeCastError& e) {
+      EXPECT_NE(e.Message().find(L"Could not convert variant of type ("), std::wstring::npos);
+    }
+  }
+}
+
+TEST(Variants, CyclicReferenceChainStops) {
+  VARIANT a, b;
+  a.vt = VT_BYREF | VT_VARIANT;
+  b.vt = VT_BYREF | VT_VARIANT;
+  a.pvarVal = &b;
+  b.pvarVal = &a;
+  const VARIANT* end = InnermostVariant(&a);
+  EXPECT_TRUE(end == &a || end == &b);
+  EXPECT_FALSE(IsOrdinalVariant(a));
+}
+
+TEST(SafeArrays, CheckedAccessAndTypedElements) {
+  TVariantArray args(2);
+  args.PutItem(1, TVariant::FromInt(5).Get());
+  EXPECT_EQ(args.GetItem(1).Get().lVal, 5);
+  EXPECT_EQ(args.GetItem(0).Type(), VT_EMPTY);
+  try {
+    args.GetItem(2);
+    ADD_FAILURE();
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), L"Wrong index!");
+  }
+  try {
+    args.PutItem(-1, TVariant().Get());
+    ADD_FAILURE();
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), L"invalid index");
+  }
+
+  // A typed array (not of VARIANT) reads element by element as variants.
+  SAFEARRAY* sa = SafeArrayCreateVector(VT_BSTR, 1, 2);
+  LONG i = 2;
+  BSTR s = SysAllocString(L"second");
+  ASSERT_EQ(SafeArrayPutElement(sa, &i, s), S_OK);
+  SysFreeString(s);
+  VARIANT v;
+  v.vt = VT_ARRAY | VT_BSTR;
+  v.parray = sa;
+  TVariant owned = TVariant::Take(v);
+  LONG lo = 0, hi = 0;
+  ASSERT_TRUE(VariantArrayBounds(owned.Get(), 1, lo, hi));
+  EXPECT_EQ(lo, 1);
+  EXPECT_EQ(hi, 2);
+  EXPECT_FALSE(VariantArrayBounds(owned.Get(), 2, lo, hi));
+  TVariant item = SafeArrayItem(sa, &i);
+  EXPECT_EQ(item.Type(), VT_BSTR);
+  EXPECT_EQ(VariantToString(item.Get()), L"second");
+  LONG outside = 0;
+  EXPECT_THROW(SafeArrayItem(sa, &outside), Exception);
+}
+
+}  // namespace
