@@ -1,0 +1,56 @@
+#pragma once
+// The HTTP transport behind the REST bridge: one synchronous request per client object.
+// Implementations: WinHTTP in the DLL, a native one for the sandbox, a fake for tests.
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "uStreams.h"
+
+namespace bank {
+
+struct THTTPHeader {
+  std::string Name;
+  std::string Value;
+  friend bool operator==(const THTTPHeader&, const THTTPHeader&) = default;
+};
+// Ordered; names may repeat; sent as given.
+using THeaderList = std::vector<THTTPHeader>;
+
+struct THTTPResponse {
+  int StatusCode = 0;
+  std::string StatusText;
+  THeaderList Headers;
+};
+
+struct THTTPClientOptions {
+  int ConnectionTimeout = 60000;  // ms
+  int ResponseTimeout = 60000;    // ms
+  int MaxRedirects = 5;
+};
+
+class IHTTPClient {
+ public:
+  virtual ~IHTTPClient() = default;
+  // Sends AMethod to AURL with AHeaders and the body ASource (null: no body) and writes the
+  // response body into AContent (whose Write enforces its size limit). Failures of the
+  // transport raise EHTTPClientException with the transport's message; an HTTP status is
+  // never an error here.
+  virtual THTTPResponse Execute(const std::string& AMethod, const std::string& AURL,
+                                const THeaderList& AHeaders, const TStream* ASource,
+                                TStream& AContent) = 0;
+};
+
+class IHTTPClientFactory {
+ public:
+  virtual ~IHTTPClientFactory() = default;
+  virtual std::unique_ptr<IHTTPClient> CreateClient(const THTTPClientOptions& AOptions) = 0;
+};
+
+// The transport a newly created bridge uses unless its builder sets another one.
+// Set once at start-up by the module that provides the platform's transport.
+void SetDefaultHTTPClientFactory(std::shared_ptr<IHTTPClientFactory> AFactory);
+std::shared_ptr<IHTTPClientFactory> DefaultHTTPClientFactory();
+
+}  // namespace bank

@@ -1,0 +1,297 @@
+// JSON converter: exact output, the reading rules, error messages, hostile bodies.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "uDeviceCommon.h"
+#include "uJsonConverter.h"
+#include "uJsonConverterFactory.h"
+
+using namespace bank;
+
+namespace {
+
+struct TItem {
+  int32_t A = 0;
+  std::string B;
+};
+
+struct TBasket {
+  std::vector<TItem> Items;
+  int64_t Total = 0;
+  double Ratio = 0;
+};
+
+}  // namespace
+
+namespace bank {
+BANK_DECLARE_TYPE(TItem)
+BANK_DECLARE_TYPE(TBasket)
+BANK_RECORD(TItem, A, B)
+BANK_RECORD(TBasket, Items, Total, Ratio)
+}  // namespace bank
+
+namespace {
+
+std::string Serialize(const TValue& AValue) {
+  TJsonConverterFactory f;
+  return f.Serialize(AValue)->Bytes();
+}
+
+template <class T>
+T Read(const std::string& ABody) {
+  TJsonConverterFactory f;
+  TStringStream s(ABody);
+  return f.DeSerialize<T>(s);
+}
+
+// Runs AFn and returns "ClassName: message" of the bank exception it raises.
+template <class F>
+std::string Failure(F&& AFn) {
+  try {
+    AFn();
+  } catch (const Exception& e) {
+    return std::string(e.ClassName()) + ": " + e.what();
+  }
+  return "no exception";
+}
+
+Currency Minor(int64_t AUnits) { return Currency::FromRaw(AUnits * Currency::Scale); }
+
+TEST(JsonWriting, RecordsAreWrittenCompactInFieldOrderWithEveryField) {
+  TInitRequest init{Minor(10050), "A", "T"};
+  EXPECT_EQ(Serialize(TValue::Of(init)), R"({"Amount":10050,"OrderId":"A","TerminalKey":"T"})");
+
+  TInitRequest empty{};
+  EXPECT_EQ(Serialize(TValue::Of(empty)), R"({"Amount":0,"OrderId":"","TerminalKey":""})");
+
+  // 12.345 currency units in minor units.
+  TInitRequest fractional{Currency::FromDouble(12.345) * 100, "A", "T"};
+  EXPECT_EQ(Serialize(TValue::Of(fractional)), R"({"Amount":1234.5,"OrderId":"A","TerminalKey":"T"})");
+
+  TCancelQrRequest cancel{"12/я", "Терминал", "ab"};
+  EXPECT_EQ(Serialize(TValue::Of(cancel)),
+            R"({"PaymentId":"12\/\u044F","TerminalKey":"\u0422\u0435\u0440\u043C\u0438\u043D\u0430\u043B","Token":"ab"})");
+
+  TBasket basket{{{1, "x"}, {-2, ""}}, -9000000000, 0.25};
+  EXPECT_EQ(Serialize(TValue::Of(basket)),
+            R"({"Items":[{"A":1,"B":"x"},{"A":-2,"B":""}],"Total":-9000000000,"Ratio":0.25})");
+}
+
+TEST(JsonWriting, StringEscapingIsPureAscii) {
+  struct TCase {
+    std::string In, Out;
+  };
+  const std::vector<TCase> cases = {
+      {"\b\t\n\f\r\"/\\", R"("\b\t\n\f\r\"\/\\")"},
+      {std::string("a\0b", 3), R"("a\u0000b")"},
+      {"\x01\x1F \x7F", "\"\\u0001\\u001F \x7F\""},  // DEL (127) stays as it is
+      {"\xC2\x80", R"("\u0080")"},
+      {"€", R"("\u20AC")"},
+      {"\xF0\x9F\x98\x80", R"("\uD83D\uDE00")"},  // beyond U+FFFF: a surrogate pair
+      {"a\xFF" "b", R"("a\uFFFDb")"},              // invalid UTF-8 never leaks into the output
+      {"\xED\xA0\x80", R"("\uFFFD\uFFFD\uFFFD")"},  // encoded surrogate is invalid UTF-8
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    AppendJSONString(out, c.In);
+    EXPECT_EQ(out, c.Out) << c.In;
+  }
+}
+
+TEST(JsonWriting, NumbersAreLocaleFreeGeneralNotation) {
+  struct TCase {
+    double In;
+    const char* Out;
+  };
+  for (const auto& c : std::vector<TCase>{{10050, "10050"},
+                                          {100.5, "100.5"},
+                                          {-3, "-3"},
+                                          {0.1 + 0.2, "0.3"},
+                                          {-0.0, "0"},
+                                          {123456789012345678.0, "1.23456789012346E17"},
+                                          {1.5e-7, "1.5E-7"}}) {
+    double v = c.In;
+    EXPECT_EQ(TJsonConverter::ValueToJson(TValue::Of(v))->ToJSON(), c.Out) << c.In;
+  }
+}
+
+TEST(JsonWriting, UnsupportedKindsFail) {
+  TTypeInfo set;
+  set.Kind = TTypeKind::tkSet;
+  TTypeInfo colour;  // an enumeration that is not Boolean
+  colour.Kind = TTypeKind::tkEnumeration;
+  int dummy = 0;
+  OleVariant variant{"x"};
+  double nan = std::numeric_limits<double>::quiet_NaN();
+
+  EXPECT_EQ(Failure([&] { TJsonConverter::ValueToJson(TValue{&set, &dummy}); }),
+            "Exception: Cannot convert tkSet to TJSONValue");
+  EXPECT_EQ(Failure([&] { TJsonConverter::ValueToJson(TValue::Of(variant)); }),
+            "Exception: Cannot convert tkVariant to TJSONValue");
+  EXPECT_EQ(Failure([&] { TJsonConverter::ValueToJson(TValue{&colour, &dummy}); }),
+            "EInvalidCast: Invalid class typecast");
+  // JSON has no NaN: writing one would produce a body the bank cannot parse.
+  EXPECT_EQ(Failure([&] { TJsonConverter::ValueToJson(TValue::Of(nan)); }),
+            "EConvertError: Invalid floating point value");
+}
+
+TEST(JsonReading, MembersMapToFieldsByTheRules) {
+  struct TCase {
+    std::string Body;
+    bool Success;
+    int32_t ErrorCode;
+    int64_t AmountRaw;
+    std::string Status;
+    std::string Message;
+  };
+  const std::vector<TCase> cases = {
+      {R"({"errorcode":"7","SUCCESS":true})", true, 7, 0, "", ""},
+      {R"({"ErrorCode":"abc"})", false, 0, 0, "", ""},
+      {R"({"ErrorCode":" 7 "})", false, 7, 0, "", ""},
+      {R"({"ErrorCode":-7})", false, -7, 0, "", ""},
+      {R"({"ErrorCode":7.0})", false, 0, 0, "", ""},
+      {R"({"ErrorCode":2147483648})", false, 0, 0, "", ""},  // beyond 32 bits: not an integer
+      {R"({"ErrorCode":true})", false, 0, 0, "", ""},
+      {R"({"Success":"1"})", true, 0, 0, "", ""},
+      {R"({"Success":"yes"})", false, 0, 0, "", ""},
+      {R"({"Success":" tRUe "})", true, 0, 0, "", ""},
+      {R"({"Success":0})", false, 0, 0, "", ""},
+      {R"({"Success":"-0.5"})", true, 0, 0, "", ""},
+      {R"({"Amount":10050})", false, 0, 100500000, "", ""},
+      {R"({"Amount":"10050"})", false, 0, 100500000, "", ""},
+      {R"({"Amount":"100,5"})", false, 0, 1005000, "", ""},
+      {R"({"Amount":"100.5"})", false, 0, 1005000, "", ""},
+      {R"({"Amount":1.00005E2})", false, 0, 1000050, "", ""},
+      {R"({"Amount":"1.000,5"})", false, 0, 0, "", ""},
+      {R"({"ErrorCode":123456789012345678901234567890})", false, 0, 0, "", ""},
+      {R"({"Amount":"inf"})", false, 0, 0, "", ""},
+      {R"({"Status":null})", false, 0, 0, "", ""},
+      {R"({"Status":"A","Other":{"deep":[1,{"x":2}]},"status":"B"})", false, 0, 0, "B", ""},
+      {R"({"Message":123.50})", false, 0, 0, "", "123.50"},  // number text as written
+      {R"({"Message":false})", false, 0, 0, "", "false"},
+      {R"({"Message":"\u0422\/x"})", false, 0, 0, "", "Т/x"},
+      {"{\"Message\":\"a\xFF" "b\"}", false, 0, 0, "", "a\xEF\xBF\xBD" "b"},  // decoded as UTF-8 reads it
+      {R"({"Message":"a\u0000b"})", false, 0, 0, "", std::string("a\0b", 3)},
+      {" \r\n\t{ } ", false, 0, 0, "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Body);
+    TInitResponse r;
+    ASSERT_NO_THROW(r = Read<TInitResponse>(c.Body));
+    EXPECT_EQ(r.Success, c.Success);
+    EXPECT_EQ(r.ErrorCode, c.ErrorCode);
+    EXPECT_EQ(r.Amount.Raw, c.AmountRaw);
+    EXPECT_EQ(r.Status, c.Status);
+    EXPECT_EQ(r.Message, c.Message);
+  }
+}
+
+TEST(JsonReading, BadShapesAndBodiesFailWithTheirMessages) {
+  const std::string notFound = "EJSONException: Value '' not found";
+  const std::string deepArray = std::string(50000, '[') + std::string(50000, ']');
+  struct TCase {
+    std::string Body, Expected;
+  };
+  const std::vector<TCase> cases = {
+      {R"({"Message":{}})", "EJSONException: Conversion from TJSONObject to string is not supported"},
+      {R"({"Message":[1]})", "EJSONException: Conversion from TJSONArray to string is not supported"},
+      {"[]", "EJSONException: Conversion from TJSONArray to string is not supported"},
+      {"\"text\"", "EConvertError: Cannot convert OleVariant to tkRecord"},
+      {"null", "EConvertError: Cannot convert OleVariant to tkRecord"},
+      {R"({"Amount":"1e300"})", "EInvalidCast: Invalid class typecast"},  // no currency holds it
+      {"", notFound},
+      {"   ", notFound},
+      {"<html><body>502 Bad Gateway</body></html>", notFound},
+      {R"({"ErrorCode":0)", notFound},
+      {R"({"ErrorCode":0} {})", notFound},
+      {R"({"ErrorCode":01})", notFound},
+      {R"({"Message":"a)" "\x01" R"("})", notFound},  // raw control character inside a string
+      {std::string("{}\0{}", 5), notFound},         // NUL byte after a complete value
+      {R"({"Message":"\uD800"})", notFound},         // lone surrogate escape
+      {"\xEF\xBB\xBF{}", notFound},                  // byte order mark is not JSON
+      {deepArray, "EJSONException: Conversion from TJSONArray to string is not supported"},
+      {R"({"Message":)" + deepArray + "}",
+       "EJSONException: Conversion from TJSONArray to string is not supported"},
+      // The parser refuses numbers beyond the range of double: the body is not JSON to it.
+      {R"({"Amount":1e400})", notFound},
+      {R"({"Message":)" + std::string(400, '9') + "}", notFound},
+      {std::string(100000, '['), notFound},
+      {std::string(100000, '{'), notFound},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Body.substr(0, 60));
+    EXPECT_EQ(Failure([&] { Read<TInitResponse>(c.Body); }), c.Expected);
+  }
+}
+
+TEST(JsonReading, FailureLeavesNoPartialValue) {
+  TJsonConverterFactory f;
+  TStringStream s(R"({"ErrorCode":5,"Message":{}})");
+  TInitResponse r;
+  r.Status = "stale";
+  EXPECT_THROW(f.DeSerialize(s, TypeInfoOf<TInitResponse>(), &r), EJSONException);
+  EXPECT_EQ(r.ErrorCode, 0);
+  EXPECT_EQ(r.Status, "");
+}
+
+TEST(JsonReading, ArraysOfRecordsAndOtherKinds) {
+  const auto b = Read<TBasket>(R"({"items":[{"a":"1","b":"x"},{"A":2},{}],"Total":" -9000000000 ",)"
+                               R"("Ratio":"0,25"})");
+  ASSERT_EQ(b.Items.size(), 3u);
+  EXPECT_EQ(b.Items[0].A, 1);
+  EXPECT_EQ(b.Items[0].B, "x");
+  EXPECT_EQ(b.Items[1].A, 2);
+  EXPECT_EQ(b.Items[2].A, 0);
+  EXPECT_EQ(b.Total, -9000000000);
+  EXPECT_EQ(b.Ratio, 0.25);
+
+  EXPECT_TRUE(Read<TBasket>(R"({"Items":[]})").Items.empty());
+  EXPECT_EQ(Failure([] { Read<TBasket>(R"({"Items":"x"})"); }),
+            "EConvertError: Cannot convert OleVariant to tkDynArray");
+  EXPECT_EQ(Failure([] { Read<TBasket>(R"({"Items":{}})"); }),
+            "EJSONException: Conversion from TJSONObject to string is not supported");
+  EXPECT_EQ(Failure([] { Read<TBasket>(R"({"Items":[[1]]})"); }),
+            "EJSONException: Conversion from TJSONArray to string is not supported");
+}
+
+TEST(JsonReading, TypeDescriptionsAndOtherKinds) {
+  const auto doc = TJSONDocument::Parse(R"("x")");
+  int dummy = 0;
+  TTypeInfo set;
+  set.Kind = TTypeKind::tkSet;
+  TTypeInfo colour;
+  colour.Kind = TTypeKind::tkEnumeration;
+  EXPECT_EQ(Failure([&] { TJsonConverter::JsonToValue(doc.get(), nullptr, &dummy); }),
+            "Exception: TJsonConverterFactory: Ошибка получения типа из TypeInfo");
+  EXPECT_EQ(Failure([&] { TJsonConverter::JsonToValue(doc.get(), &set, &dummy); }),
+            "EConvertError: Cannot convert OleVariant to tkSet");
+  EXPECT_EQ(Failure([&] { TJsonConverter::JsonToValue(doc.get(), &colour, &dummy); }),
+            "EInvalidCast: Invalid class typecast");
+  std::string text = "stale";
+  EXPECT_EQ(Failure([&] { TJsonConverter::JsonToValue(nullptr, TypeInfoOf<std::string>(), &text); }),
+            "EJSONException: Value '' not found");
+  // A variant takes the text as a text variant.
+  EXPECT_EQ(TJsonConverter::JsonToValue<OleVariant>(TJSONDocument::Parse("12.0").get()).Text, "12.0");
+}
+
+TEST(JsonDocument, CompactWriterKeepsNumberTextAndSurvivesDeepNesting) {
+  const auto doc = TJSONDocument::Parse(" { \"a\" : [ 1 , -2.50e3 , true , false , null , \"x/\" ] , \"b\" : { } } ");
+  ASSERT_NE(doc, nullptr);
+  EXPECT_EQ(doc->ToJSON(), R"({"a":[1,-2.50e3,true,false,null,"x\/"],"b":{}})");
+
+  const std::string deep = std::string(100000, '[') + "{\"k\":1}" + std::string(100000, ']');
+  const auto deepDoc = TJSONDocument::Parse(deep);
+  ASSERT_NE(deepDoc, nullptr);
+  EXPECT_EQ(deepDoc->ToJSON(), deep);
+}
+
+TEST(JsonDocument, OversizedBodyIsRefused) {
+  TJsonConverterFactory f;
+  TStringStream s(std::string(MaxResponseSize + 1, ' '));
+  EXPECT_EQ(Failure([&] { f.DeSerialize<TInitResponse>(s); }),
+            std::string("EHTTPBridgeException: ") + SResponseTooLarge);
+}
+
+}  // namespace
