@@ -375,7 +375,9 @@ TEST_F(BridgeTest, EveryFailureFreesTheCallAndLeavesTheBridgeUsable) {
     const int sentBefore = static_cast<int>(Transport->Requests().size());
     if (!c.FailBefore) Transport->Push(c.Reply);
     EXPECT_EQ(Failure([&] { api->Create(TPet{1, "a"}); }), c.Expected);
-    if (c.FailAfter) EXPECT_EQ(converter->DeSerialized, 0);  // no result is produced
+    if (c.FailAfter) {
+      EXPECT_EQ(converter->DeSerialized, 0);  // no result is produced
+    }
     EXPECT_EQ(static_cast<int>(Transport->Requests().size()), sentBefore + (c.FailBefore ? 0 : 1));
     ExpectCallResourcesFreed();
 
