@@ -7,6 +7,7 @@
 
 #include "uBankExceptions.h"
 #include "uSha256.h"
+#include "uTextUtils.h"
 
 namespace bank {
 
@@ -48,13 +49,7 @@ std::string Sha256Hex(std::string_view ABytes) {
   }
   unsigned char digest[32];
   if (!Ok(BCryptFinishHash(hash.H, digest, sizeof digest, 0))) throw Exception("SHA-256 failed");
-  static constexpr char Hex[] = "0123456789abcdef";
-  std::string out(64, '0');
-  for (unsigned i = 0; i < 32; ++i) {
-    out[2 * i] = Hex[digest[i] >> 4];
-    out[2 * i + 1] = Hex[digest[i] & 0xF];
-  }
-  return out;
+  return LowerHex(digest, 32);
 }
 
 }  // namespace bank

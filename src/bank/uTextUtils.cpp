@@ -134,4 +134,14 @@ std::optional<double> ParseFloat(std::string_view AText) {
   return neg ? -v : v;
 }
 
+std::string LowerHex(const unsigned char* ABytes, size_t ACount) {
+  static constexpr char Hex[] = "0123456789abcdef";
+  std::string out(2 * ACount, '0');
+  for (size_t i = 0; i < ACount; ++i) {
+    out[2 * i] = Hex[ABytes[i] >> 4];
+    out[2 * i + 1] = Hex[ABytes[i] & 0xF];
+  }
+  return out;
+}
+
 }  // namespace bank

@@ -17,6 +17,9 @@ std::string ReplaceTextIgnoreCase(std::string_view AText, std::string_view APatt
 // Percent-encoding of the UTF-8 bytes; unreserved characters (A-Z a-z 0-9 - _ . ~) stay.
 std::string UrlEncode(std::string_view AText);
 
+// Lower-case hexadecimal digits of bytes, two per byte.
+std::string LowerHex(const unsigned char* ABytes, size_t ACount);
+
 // General notation with at most 15 significant digits, "." as decimal point, no trailing
 // zeros, no decimal point for integral values; EConvertError for NaN and infinities,
 // which JSON cannot carry.
