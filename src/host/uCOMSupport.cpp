@@ -3,15 +3,29 @@
 #include <cmath>
 #include <cstdio>
 
+#include "../platform/uComPtr.h"
 #include "../platform/uStrings.h"
 #include "uDebugLog.h"
 #include "uResultCodes.h"
 
 namespace {
-const wchar_t kBadParameters[] = L"Ошибка входных параметров команды";
+// Host arguments of the wrong type or shape.
+constexpr int32_t kBadParametersCode = 1004;
+std::wstring BadParametersText() { return DescribeResult(kBadParametersCode, L""); }
 
 // A VT_BYREF variant whose pointer is null cannot be read or written.
 bool HasNullReference(const VARIANT& v) noexcept { return (v.vt & VT_BYREF) && v.byref == nullptr; }
+
+// The typed references that can take a value back after the call.
+bool IsWritableTypedReference(VARTYPE vt) noexcept {
+  switch (vt & ~VT_BYREF) {
+    case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_R4: case VT_R8: case VT_DATE:
+    case VT_CY: case VT_BSTR: case VT_DISPATCH: case VT_BOOL: case VT_UI1:
+      return true;
+    default:
+      return false;
+  }
+}
 
 std::wstring FormatException(const TExceptionText& e, const wchar_t* where) {
   return e.ClassName + L", " + where + L"(): " + e.Message;
@@ -101,9 +115,12 @@ HRESULT STDMETHODCALLTYPE TBaseObject::GetIDsOfNames(REFIID, LPOLESTR* rgszNames
              CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, FExtMethodList[k].c_str(), -1, name.c_str(), -1) !=
                  CSTR_EQUAL)
         ++k;
-      if (k == FExtMethodList.size()) FExtMethodList.push_back(name);
-      // Extension names must stay below the DISPIDs that Invoke rejects.
-      if (kExtDispIdBase + static_cast<DISPID>(k) < kMaxDispId) id = kExtDispIdBase + static_cast<DISPID>(k);
+      // Extension names must stay below the DISPIDs that Invoke rejects; past that a name
+      // is neither given a DISPID nor remembered.
+      if (kExtDispIdBase + static_cast<DISPID>(k) < kMaxDispId) {
+        if (k == FExtMethodList.size()) FExtMethodList.push_back(name);
+        id = kExtDispIdBase + static_cast<DISPID>(k);
+      }
     }
     rgDispId[0] = id;
     return id >= 0 ? S_OK : E_NOTIMPL;
@@ -116,6 +133,8 @@ HRESULT STDMETHODCALLTYPE TBaseObject::GetIDsOfNames(REFIID, LPOLESTR* rgszNames
 HRESULT STDMETHODCALLTYPE TBaseObject::Invoke(DISPID dispIdMember, REFIID, LCID, WORD wFlags,
                                               DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
                                               UINT*) {
+  // Error information on the thread belongs to the latest failed call only.
+  SetErrorInfo(0, nullptr);
   if (dispIdMember >= kMaxDispId || !(wFlags & DISPATCH_METHOD)) return E_FAIL;
   if (!IsKnownDispId(dispIdMember)) return DISP_E_MEMBERNOTFOUND;
   const UINT cArgs = pDispParams ? pDispParams->cArgs : 0;
@@ -127,7 +146,10 @@ HRESULT STDMETHODCALLTYPE TBaseObject::Invoke(DISPID dispIdMember, REFIID, LCID,
     // Element 0 is the leftmost argument; DISPPARAMS hold them right to left.
     for (UINT i = 0; i < cArgs; ++i) {
       const VARIANT* inner = InnermostVariant(&pDispParams->rgvarg[cArgs - 1 - i]);
-      if (HasNullReference(*inner)) throw Exception(kBadParameters);
+      // A reference that could not take its value back is refused before the handler runs,
+      // so that an operation is never carried out and then reported as failed.
+      if (HasNullReference(*inner) || ((inner->vt & VT_BYREF) && !IsWritableTypedReference(inner->vt)))
+        throw Exception(BadParametersText());
       TVariant value = TVariant::CopyInd(*inner);
       if (value.Type() == VT_I2) value = TVariant::FromInt(value.Get().iVal);
       args.PutItem(static_cast<LONG>(i), value.Get());
@@ -135,8 +157,8 @@ HRESULT STDMETHODCALLTYPE TBaseObject::Invoke(DISPID dispIdMember, REFIID, LCID,
     HRESULT hr = CallMethod(dispIdMember, result, args);
     if (hr != S_OK) return hr;
     // A by-reference argument that cannot take its value back fails the call like any
-    // other exception: the host must not take a half-delivered result for success.
-    WriteBackArguments(*pDispParams, args);
+    // other exception, with none of the host's variables changed.
+    if (pDispParams) WriteBackArguments(*pDispParams, args);
     if (pVarResult) {
       HRESULT copied = VariantCopy(pVarResult, &result.Get());
       if (FAILED(copied)) return copied;
@@ -155,6 +177,15 @@ HRESULT TBaseObject::ReportException(EXCEPINFO* pExcepInfo) noexcept {
     pExcepInfo->bstrSource = SysAllocStringLen(e.ClassName.data(), static_cast<UINT>(e.ClassName.size()));
   }
   try {
+    // The same text for clients that ask the thread's error information instead.
+    TComPtr<ICreateErrorInfo> create;
+    TComPtr<IErrorInfo> info;
+    if (SUCCEEDED(CreateErrorInfo(create.OutPtr()))) {
+      create->SetGUID(IID_IDispatch);
+      create->SetDescription(const_cast<LPOLESTR>(e.Message.c_str()));
+      create->SetSource(const_cast<LPOLESTR>(e.ClassName.c_str()));
+      if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, info.OutVoid()))) SetErrorInfo(0, info.Get());
+    }
     WriteDebugLog(L"EXCEPTION", FormatException(e, L"Invoke"));
   } catch (...) {
   }
@@ -199,10 +230,11 @@ HRESULT TBaseObject::CallMethod(DISPID DispID, TVariant& Result, TVariantArray& 
 
   HRESULT hr = E_INVALIDARG;
   if (IsOrdinalVariant(TimeOut.Get())) {
-    const int32_t timeOut = VariantToInt(TimeOut.Get());
     std::wstring ResultDescription;
     int32_t code = 0;
     try {
+      // Out of the 32-bit range this fails like the handler would: code 1001 with the text.
+      const int32_t timeOut = VariantToInt(TimeOut.Get());
       if (isExt) {
         code = FOnExtMethod(name, InData, OutData, timeOut, ResultDescription);
       } else {
@@ -229,7 +261,7 @@ HRESULT TBaseObject::CallMethod(DISPID DispID, TVariant& Result, TVariantArray& 
 
 TVariant TBaseObject::MakeErrorOutData(int32_t Code, const std::wstring& Description, const TVariant& Extra) {
   TVariant code = TVariant::FromInt(Code);
-  TVariant text = TVariant::FromString(DescribeResult(Code, Description));
+  TVariant text = TVariant::FromString(Description.empty() ? DescribeResult(Code, L"") : Description);
   if (Extra.IsEmpty()) return MakeVariantArray({code, text});
   return MakeVariantArray({code, text, Extra});
 }
@@ -240,58 +272,61 @@ std::wstring TBaseObject::GetDriverResultDescription(int32_t ResultCode) { retur
 // Writing arguments back into the host's variables
 
 namespace {
-// Stores Value into the storage of a typed reference; raises for a type that cannot take it.
-void StoreTypedReference(VARIANT& target, const VARIANT& value) {
-  switch (target.vt & ~VT_BYREF) {
-    case VT_I2:
-    case VT_UI2:
-      *target.piVal = VariantAs(value, VT_I2).Get().iVal;
-      break;
-    case VT_I4:
-    case VT_UI4:
-      *target.plVal = VariantToInt(value);
-      break;
-    case VT_R4:
-      *target.pfltVal = VariantAs(value, VT_R4).Get().fltVal;
-      break;
-    case VT_R8:
+// Value converted to the type of a typed reference; raises when it does not convert.
+TVariant ConvertForTypedReference(VARTYPE vt, const VARIANT& value) {
+  switch (vt) {
     case VT_DATE:
-      *target.pdblVal = VariantToDouble(value);
-      break;
-    case VT_CY:
-      target.pcyVal->int64 = VariantToCurrency(value);
-      break;
-    case VT_BSTR: {
-      TBstr text(VariantToString(value));
-      SysFreeString(*target.pbstrVal);
-      *target.pbstrVal = text.Detach();
-      break;
-    }
-    case VT_DISPATCH: {
-      IDispatch* disp = nullptr;
-      if ((value.vt & ~VT_BYREF) != VT_EMPTY) {
-        TVariant converted = VariantAs(value, VT_DISPATCH);
-        disp = converted.Get().pdispVal;
-        if (disp) disp->AddRef();
+      return VariantAs(value, VT_R8);  // stored as the double it is
+    case VT_DISPATCH:
+      if ((value.vt & ~VT_BYREF) == VT_EMPTY) {
+        TVariant none;
+        none.Get().vt = VT_DISPATCH;
+        none.Get().pdispVal = nullptr;
+        return none;
       }
+      return VariantAs(value, VT_DISPATCH);
+    default:
+      if (!IsWritableTypedReference(vt)) throw Exception(BadParametersText());
+      return VariantAs(value, vt);
+  }
+}
+
+// Moves a converted value into the storage of a typed reference; cannot fail.
+void StoreTypedReference(VARIANT& target, TVariant& converted) noexcept {
+  VARIANT v = converted.Detach();
+  switch (target.vt & ~VT_BYREF) {
+    case VT_I2: case VT_UI2: *target.piVal = v.iVal; break;
+    case VT_I4: case VT_UI4: *target.plVal = v.lVal; break;
+    case VT_R4: *target.pfltVal = v.fltVal; break;
+    case VT_R8: case VT_DATE: *target.pdblVal = v.dblVal; break;
+    case VT_CY: *target.pcyVal = v.cyVal; break;
+    case VT_BOOL: *target.pboolVal = v.boolVal; break;
+    case VT_UI1: *target.pbVal = v.bVal; break;
+    case VT_BSTR:  // the host's old string is freed, the new one is the host's now
+      SysFreeString(*target.pbstrVal);
+      *target.pbstrVal = v.bstrVal;
+      break;
+    case VT_DISPATCH:
       if (*target.ppdispVal) (*target.ppdispVal)->Release();
-      *target.ppdispVal = disp;
-      break;
-    }
-    case VT_BOOL:
-      *target.pboolVal = VariantToBool(value) ? VARIANT_TRUE : VARIANT_FALSE;
-      break;
-    case VT_UI1:
-      *target.pbVal = VariantAs(value, VT_UI1).Get().bVal;
+      *target.ppdispVal = v.pdispVal;
       break;
     default:
-      throw Exception(kBadParameters);
+      VariantClear(&v);
+      break;
   }
 }
 }  // namespace
 
 void TBaseObject::WriteBackArguments(const DISPPARAMS& Params, const TVariantArray& Args) {
+  // Every value is converted first and stored only when all have converted: a failure
+  // leaves all of the host's variables as they were.
+  struct TPending {
+    VARIANT* Target;
+    TVariant Value;
+  };
+  std::vector<TPending> pending;
   const LONG cArgs = Args.Count();
+  pending.reserve(static_cast<size_t>(cArgs));
   for (LONG i = 0; i < cArgs; ++i) {
     const TVariant value = Args.GetItem(i);
     VARIANT* entry = &Params.rgvarg[cArgs - 1 - i];
@@ -300,13 +335,19 @@ void TBaseObject::WriteBackArguments(const DISPPARAMS& Params, const TVariantArr
     if (!(target->vt & VT_BYREF)) {
       // The caller owns what it passed by value; only a variable reached through a
       // VT_BYREF|VT_VARIANT reference takes the new value.
-      if (target == entry) continue;
-      HRESULT hr = VariantCopy(target, const_cast<VARIANT*>(source));
-      if (FAILED(hr)) RaiseVariantError(hr);
+      if (target != entry) pending.push_back({target, TVariant::CopyInd(*source)});
       continue;
     }
-    if (target->byref == nullptr) throw Exception(kBadParameters);
-    StoreTypedReference(*target, *source);
+    if (target->byref == nullptr) throw Exception(BadParametersText());
+    pending.push_back({target, ConvertForTypedReference(target->vt & ~VT_BYREF, *source)});
+  }
+  for (TPending& p : pending) {
+    if (p.Target->vt & VT_BYREF) {
+      StoreTypedReference(*p.Target, p.Value);
+    } else {
+      VariantClear(p.Target);
+      *p.Target = p.Value.Detach();
+    }
   }
 }
 

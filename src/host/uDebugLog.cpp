@@ -41,6 +41,8 @@ std::wstring DateToText(DATE value) {
   return b ? std::wstring(b, SysStringLen(b)) : std::wstring();
 }
 
+constexpr UINT kMaxRenderedDimensions = 32;
+
 void RenderGroup(SAFEARRAY* array, UINT dim, std::vector<LONG>& indices, std::wstring& out) {
   LONG low = 0, high = -1;
   SafeArrayGetLBound(array, dim, &low);
@@ -96,6 +98,9 @@ std::wstring ArrayToText(const VARIANT& Value) {
     SAFEARRAY* array = VariantSafeArray(Value);
     if (!array) return L"EMPTY";
     const UINT dims = SafeArrayGetDim(array);
+    // Rendering recurses once per dimension; no host builds more than a few, so a deeper
+    // array is not rendered rather than risking the host thread's stack.
+    if (dims > kMaxRenderedDimensions) return {};
     std::wstring out = L"[";
     if (dims > 0) {
       std::vector<LONG> indices(dims, 0);
@@ -144,8 +149,11 @@ std::wstring DefaultDebugLogDir() {
   std::wstring base = SpecialFolder(CSIDL_COMMON_APPDATA);
   if (base.empty()) base = SpecialFolder(CSIDL_APPDATA);
   if (base.empty()) return {};
-  const std::wstring folder =
-      IncludeTrailingPathDelimiter(IncludeTrailingPathDelimiter(base) + ExtractFileBaseName(ThisModuleFileName()));
+  const std::wstring moduleName = ExtractFileBaseName(ThisModuleFileName());
+  // Without our own name the folder would be the application-data root itself, which must
+  // never be given to Everyone.
+  if (moduleName.empty()) return {};
+  const std::wstring folder = IncludeTrailingPathDelimiter(IncludeTrailingPathDelimiter(base) + moduleName);
   if (!ForceDirectories(folder)) return folder;  // the write will fail and drop the line
   try {
     GrantEveryoneFullAccess(folder);

@@ -339,6 +339,15 @@ TEST_F(DispatchTest, TypedReferencesReceiveConvertedValues) {
   targets.push_back({VT_BSTR, &bstr, TVariant::FromString(L"новая строка")});
   targets.push_back({VT_BOOL, &b, TVariant::FromBool(true)});
   targets.push_back({VT_UI1, &ui1, TVariant::FromInt(200)});
+  unsigned short ui2Full = 0;
+  ULONG ui4Full = 0;
+  TVariant big2, big4;
+  big2.Get().vt = VT_UI2;
+  big2.Get().uiVal = 40000;
+  big4.Get().vt = VT_UI4;
+  big4.Get().ulVal = 3000000000u;
+  targets.push_back({VT_UI2, &ui2Full, big2});  // unsigned values beyond the signed range
+  targets.push_back({VT_UI4, &ui4Full, big4});
   for (Target& t : targets) {
     Obj->NextOutData = t.Value;
     TVariant inData, timeOut = TVariant::FromInt(1);
@@ -356,6 +365,8 @@ TEST_F(DispatchTest, TypedReferencesReceiveConvertedValues) {
   EXPECT_STREQ(bstr, L"новая строка");
   EXPECT_EQ(b, VARIANT_TRUE);  // -1, not 1
   EXPECT_EQ(ui1, 200);
+  EXPECT_EQ(ui2Full, 40000);
+  EXPECT_EQ(ui4Full, 3000000000u);
   SysFreeString(bstr);
 }
 
@@ -369,17 +380,81 @@ TEST_F(DispatchTest, TypedBooleanVariableReceivesTheResultOfAFailedCall) {
   EXPECT_EQ(r.Excep.scode, 1001);
 }
 
-TEST_F(DispatchTest, UnsupportedTypedReferenceFailsWithExcepInfo) {
+TEST_F(DispatchTest, UnsupportedTypedReferenceFailsBeforeTheHandlerRuns) {
+  // It could never take its value back: the operation must not happen and then be reported
+  // as failed.
   LONGLONG i8 = 5;
-  TVariant inData, timeOut = TVariant::FromInt(1);
+  TVariant inData, outData = TVariant::FromString(L"keep");
   Obj->NextOutData = TVariant::FromInt(1);
-  TInvokeResult r = InvokeByName(Disp(), L"Echo", {RefTo(inData), Typed(VT_I8, &i8), RefTo(timeOut)});
+  TInvokeResult r = InvokeByName(Disp(), L"Echo", {RefTo(inData), RefTo(outData), Typed(VT_I8, &i8)});
   EXPECT_EQ(r.Hr, DISP_E_EXCEPTION);
   EXPECT_EQ(r.Excep.scode, 1001);
   EXPECT_EQ(r.ExcepDescription(), L"Ошибка входных параметров команды");
   EXPECT_EQ(r.ExcepSource(), L"Exception");
   EXPECT_EQ(r.Result.Type(), VT_EMPTY);
-  EXPECT_EQ(Obj->Calls, 1);
+  EXPECT_EQ(Obj->Calls, 0);
+  EXPECT_EQ(VariantToString(outData.Get()), L"keep");
+}
+
+TEST_F(DispatchTest, FailedWriteBackLeavesEveryHostVariableUnchanged) {
+  // Element 0 would take a new value, element 1 cannot: neither changes.
+  Obj->RegisterPrivateMethod(L"TwoOutputs", [](TVariantArray& Params) {
+    Params.PutItem(0, TVariant::FromString(L"new").Get());
+    Params.PutItem(1, TVariant::FromString(L"not a number").Get());
+    return TVariant::FromBool(true);
+  });
+  TVariant first = TVariant::FromString(L"old");
+  LONG second = 7;
+  TInvokeResult r = InvokeByName(Disp(), L"TwoOutputs", {RefTo(first), Typed(VT_I4, &second)});
+  EXPECT_EQ(r.Hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(r.Excep.scode, 1001);
+  EXPECT_EQ(VariantToString(first.Get()), L"old");
+  EXPECT_EQ(second, 7);
+}
+
+TEST_F(DispatchTest, TimeOutBeyondThirtyTwoBitsFailsAsACode) {
+  // (VT_I8 rather than VT_UI4 0xFFFFFFFF: Wine's VariantChangeType turns that into -1
+  // where Windows reports an overflow.)
+  TVariant timeOut;
+  timeOut.Get().vt = VT_I8;
+  timeOut.Get().llVal = 1LL << 40;
+  TVariant inData, outData;
+  TInvokeResult r = InvokeByName(Disp(), L"Echo", {RefTo(inData), RefTo(outData), RefTo(timeOut)});
+  ASSERT_EQ(r.Hr, S_OK);
+  EXPECT_EQ(r.Result.Get().boolVal, VARIANT_FALSE);
+  EXPECT_EQ(Obj->Calls, 0);
+  ASSERT_EQ(CountOf(outData), 2);
+  EXPECT_EQ(ItemOf(outData, 0).Get().lVal, 1001);
+  EXPECT_NE(VariantToString(ItemOf(outData, 1).Get()).find(L"Could not convert"), std::wstring::npos);
+}
+
+TEST_F(DispatchTest, ThreadErrorInfoDescribesTheLatestFailedCallOnly) {
+  TVariant arg = TVariant::FromInt(1);
+  VARIANT a = RefTo(arg);
+  DISPPARAMS params{&a, nullptr, 1, 0};
+  ASSERT_EQ(Disp()->Invoke(DispIdOf(Disp(), L"PrivateThrow"), IID_NULL, 0, DISPATCH_METHOD, &params, nullptr,
+                           nullptr, nullptr),
+            DISP_E_EXCEPTION);
+  IErrorInfo* info = nullptr;
+  ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+  ASSERT_NE(info, nullptr);
+  BSTR description = nullptr, source = nullptr;
+  info->GetDescription(&description);
+  info->GetSource(&source);
+  EXPECT_STREQ(description, L"Could not convert variant of type (Null) into type (Boolean)");
+  EXPECT_STREQ(source, L"EVariantTypeCastError");
+  SysFreeString(description);
+  SysFreeString(source);
+  info->Release();
+
+  ASSERT_EQ(Disp()->Invoke(DispIdOf(Disp(), L"PrivateThrow"), IID_NULL, 0, DISPATCH_METHOD, &params, nullptr,
+                           nullptr, nullptr),
+            DISP_E_EXCEPTION);
+  TInvokeResult ok = InvokeByName(Disp(), L"Private", {});
+  ASSERT_EQ(ok.Hr, S_OK);
+  info = nullptr;
+  EXPECT_EQ(GetErrorInfo(0, &info), S_FALSE);
+  EXPECT_EQ(info, nullptr);
 }
 
 TEST_F(DispatchTest, ByValueArgumentsAreNotOverwritten) {

@@ -168,6 +168,24 @@ const char* FormName(TForm f) {
   return "?";
 }
 
+// The typed references that can take a value back; any other reference is refused before
+// the handler runs.
+bool IsWritableTypedReference(VARTYPE vt) {
+  switch (vt) {
+    case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_R4: case VT_R8: case VT_DATE:
+    case VT_CY: case VT_BSTR: case VT_DISPATCH: case VT_BOOL: case VT_UI1:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool RefusedUpfront(const TArgKind& kind, TForm form) {
+  if (form == TForm::ArrayReference) return true;
+  return form == TForm::TypedReference && kind.Vt != VT_EMPTY && kind.Vt != VT_NULL &&
+         !IsWritableTypedReference(kind.Vt);
+}
+
 bool IsAllowedFailure(HRESULT hr) { return hr == S_OK || hr == E_INVALIDARG || hr == DISP_E_EXCEPTION; }
 
 // A normal public call after a bad one still works.
@@ -196,7 +214,12 @@ TEST(DispatchBadInput, EveryTypeInEveryPosition) {
         const int before = obj->Calls;
         TInvokeResult pub = InvokeByName(obj, L"Pub", args);
         EXPECT_TRUE(IsAllowedFailure(pub.Hr)) << where << " hr=" << std::hex << pub.Hr;
-        if (position == 2) {
+        const bool refused = RefusedUpfront(kind, form);
+        if (refused) {
+          EXPECT_EQ(pub.Hr, DISP_E_EXCEPTION) << where;
+          EXPECT_EQ(obj->Calls, before) << where;
+          EXPECT_EQ(pub.ExcepDescription(), L"Ошибка входных параметров команды") << where;
+        } else if (position == 2) {
           // TimeOut decides whether the handler runs at all.
           const bool scalarForm = form == TForm::ByValue || form == TForm::TypedReference ||
                                   form == TForm::VariantReference;
@@ -219,6 +242,9 @@ TEST(DispatchBadInput, EveryTypeInEveryPosition) {
         privArgs[position % 2] = bad2.Arg;
         TInvokeResult priv = InvokeByName(obj, L"Priv", privArgs);
         EXPECT_TRUE(priv.Hr == S_OK || priv.Hr == DISP_E_EXCEPTION) << where << " hr=" << std::hex << priv.Hr;
+        if (refused) {
+          EXPECT_EQ(priv.Hr, DISP_E_EXCEPTION) << where;
+        }
         if (priv.Hr == S_OK) {
           EXPECT_EQ(CountOf(priv.Result), 2) << where;
         }
