@@ -17,8 +17,15 @@ class TJSONDocument {
   static constexpr TIndex npos = UINT32_MAX;
 
   // Parses exactly one JSON value (surrounding blanks allowed). Malformed input, a NUL
-  // byte or invalid UTF-8 gives null; it never throws on bad input.
+  // byte, invalid UTF-8 or a document past the limits below gives null; it never throws
+  // on bad input, nor when memory runs out.
   static std::unique_ptr<TJSONDocument> Parse(std::string_view AText);
+
+  // Limits of a parsed document. Bank answers have a few dozen nodes nested two or three
+  // deep; far more is hostile, and inside a 32-bit host process a body under the response
+  // size cap could otherwise take hundreds of MB of nodes (9 MB at most with these).
+  static constexpr uint32_t MaxParseNodes = 1u << 18;
+  static constexpr uint32_t MaxParseDepth = 1024;  // arrays and objects open at once
 
   // The root is the first node added; an empty document has none.
   bool Empty() const { return FNodes.empty(); }

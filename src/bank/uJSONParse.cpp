@@ -1,6 +1,7 @@
 // Parsing into the node table: RapidJSON's SAX reader, iterative, numbers kept as text.
 // Kept apart from the rest of the document code: see the sanitizer note in CMakeLists.txt.
 #include <cstring>
+#include <new>
 
 #include "uBankExceptions.h"
 #include "uJSON.h"
@@ -48,11 +49,15 @@ class TJSONBuilderHandler {
 
  private:
   TJSONDocument::TIndex Parent() const { return FOpen.empty() ? TJSONDocument::npos : FOpen.back(); }
+  // Returning false stops the parser: the document is then absent, like malformed text.
+  bool Full() const { return FDoc.FNodes.size() >= TJSONDocument::MaxParseNodes; }
   bool AddScalar(TJSONDocument::TKind k, std::string_view text) {
+    if (Full()) return false;
     FDoc.Add(Parent(), k, FName, text);
     return true;
   }
   bool Open(TJSONDocument::TKind k) {
+    if (Full() || FOpen.size() >= TJSONDocument::MaxParseDepth) return false;
     FOpen.push_back(FDoc.Add(Parent(), k, FName, {}));
     return true;
   }
@@ -71,19 +76,21 @@ std::unique_ptr<TJSONDocument> TJSONDocument::Parse(std::string_view AText) {
   if (AText.size() >= (1u << 30)) return nullptr;
   // A NUL byte is never valid JSON text, and the parser would take it for the end.
   if (std::memchr(AText.data(), 0, AText.size()) != nullptr) return nullptr;
-  auto doc = std::make_unique<TJSONDocument>();
-  doc->FChars.reserve(AText.size());
-  TJSONBuilderHandler handler(*doc);
-  rapidjson::MemoryStream ms(AText.data(), AText.size());
-  rapidjson::Reader reader;
   constexpr unsigned kFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag |
                               rapidjson::kParseValidateEncodingFlag;
   try {
+    auto doc = std::make_unique<TJSONDocument>();
+    doc->FChars.reserve(AText.size());
+    TJSONBuilderHandler handler(*doc);
+    rapidjson::MemoryStream ms(AText.data(), AText.size());
+    rapidjson::Reader reader;
     if (!reader.Parse<kFlags>(ms, handler)) return nullptr;
+    return doc;
   } catch (const EJSONException&) {
     return nullptr;  // too large for the node table
+  } catch (const std::bad_alloc&) {
+    return nullptr;  // the host's address space is short: no document rather than a raise
   }
-  return doc;
 }
 
 }  // namespace bank

@@ -190,7 +190,15 @@ TEST(JsonReading, MembersMapToFieldsByTheRules) {
 
 TEST(JsonReading, BadShapesAndBodiesFailWithTheirMessages) {
   const std::string notFound = "EJSONException: Value '' not found";
-  const std::string deepArray = std::string(50000, '[') + std::string(50000, ']');
+  const std::string arrayToText = "EJSONException: Conversion from TJSONArray to string is not supported";
+  const auto nested = [](size_t ADepth) { return std::string(ADepth, '[') + std::string(ADepth, ']'); };
+  // An array holding AElements zeros: AElements + 1 nodes.
+  const auto flat = [](size_t AElements) {
+    std::string s = "[0";
+    for (size_t i = 1; i < AElements; ++i) s += ",0";
+    return s + "]";
+  };
+  constexpr size_t maxDepth = TJSONDocument::MaxParseDepth, maxNodes = TJSONDocument::MaxParseNodes;
   struct TCase {
     std::string Body, Expected;
   };
@@ -211,9 +219,15 @@ TEST(JsonReading, BadShapesAndBodiesFailWithTheirMessages) {
       {std::string("{}\0{}", 5), notFound},         // NUL byte after a complete value
       {R"({"Message":"\uD800"})", notFound},         // lone surrogate escape
       {"\xEF\xBB\xBF{}", notFound},                  // byte order mark is not JSON
-      {deepArray, "EJSONException: Conversion from TJSONArray to string is not supported"},
-      {R"({"Message":)" + deepArray + "}",
-       "EJSONException: Conversion from TJSONArray to string is not supported"},
+      // Within the parse limits a body is a document; past them it is refused like malformed text.
+      {nested(maxDepth), arrayToText},
+      {R"({"Message":)" + nested(maxDepth - 1) + "}", arrayToText},
+      {nested(maxDepth + 1), notFound},
+      {R"({"Message":)" + nested(maxDepth) + "}", notFound},
+      {nested(50000), notFound},
+      {flat(maxNodes - 1), arrayToText},
+      {flat(maxNodes), notFound},
+      {std::string(MaxResponseSize, '['), notFound},
       // The parser refuses numbers beyond the range of double: the body is not JSON to it.
       {R"({"Amount":1e400})", notFound},
       {R"({"Message":)" + std::string(400, '9') + "}", notFound},
@@ -276,15 +290,21 @@ TEST(JsonReading, TypeDescriptionsAndOtherKinds) {
   EXPECT_EQ(TJsonConverter::JsonToValue<OleVariant>(TJSONDocument::Parse("12.0").get()).Text, "12.0");
 }
 
-TEST(JsonDocument, CompactWriterKeepsNumberTextAndSurvivesDeepNesting) {
+TEST(JsonDocument, CompactWriterKeepsNumberTextAndNestingUpToTheLimit) {
   const auto doc = TJSONDocument::Parse(" { \"a\" : [ 1 , -2.50e3 , true , false , null , \"x/\" ] , \"b\" : { } } ");
   ASSERT_NE(doc, nullptr);
   EXPECT_EQ(doc->ToJSON(), R"({"a":[1,-2.50e3,true,false,null,"x\/"],"b":{}})");
 
-  const std::string deep = std::string(100000, '[') + "{\"k\":1}" + std::string(100000, ']');
-  const auto deepDoc = TJSONDocument::Parse(deep);
+  const auto deep = [](size_t AArrays) {
+    return std::string(AArrays, '[') + "{\"k\":1}" + std::string(AArrays, ']');
+  };
+  const std::string limit = deep(TJSONDocument::MaxParseDepth - 1);
+  const auto deepDoc = TJSONDocument::Parse(limit);
   ASSERT_NE(deepDoc, nullptr);
-  EXPECT_EQ(deepDoc->ToJSON(), deep);
+  EXPECT_EQ(deepDoc->ToJSON(), limit);
+  // Hostile nesting: no document, and neither a crash nor a raise.
+  EXPECT_EQ(TJSONDocument::Parse(deep(TJSONDocument::MaxParseDepth)), nullptr);
+  EXPECT_EQ(TJSONDocument::Parse(deep(100000)), nullptr);
 }
 
 TEST(JsonDocument, OversizedBodyIsRefused) {
