@@ -32,6 +32,9 @@ bool IsTextKind(TTypeKind AKind) {
 }
 
 Currency Currency::FromDouble(double AValue) {
+  // Range first: scaling a huge value overflows, and the host may run with the FPU's
+  // overflow exception unmasked. isless is the quiet comparison, false for NaN.
+  if (!std::isless(std::fabs(AValue), 922337203685477.5807)) throw EInvalidCast(SInvalidCast);
   const double scaled = std::nearbyint(AValue * Scale);
   // 2^63 is exactly representable; anything at or beyond it does not fit.
   if (!std::isfinite(scaled) || scaled >= 9223372036854775808.0 || scaled < -9223372036854775808.0)

@@ -1,6 +1,8 @@
 // JSON converter: exact output, the reading rules, error messages, hostile bodies.
 #include <gtest/gtest.h>
 
+#include <cfenv>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -237,6 +239,35 @@ TEST(JsonReading, BadShapesAndBodiesFailWithTheirMessages) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Body.substr(0, 60));
     EXPECT_EQ(Failure([&] { Read<TInitResponse>(c.Body); }), c.Expected);
+  }
+}
+
+TEST(JsonReading, CurrencyRangeIsCheckedBeforeScaling) {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  struct TCase {
+    double In;
+    bool Fits;
+  };
+  for (const auto& c : std::vector<TCase>{{100.5, true},
+                                          {922337203685477.5, true},
+                                          {-922337203685477.5, true},
+                                          {922337203685477.625, false},  // the next double up
+                                          {-922337203685477.625, false},
+                                          {1e305, false},
+                                          {-1e305, false},
+                                          {std::numeric_limits<double>::max(), false},
+                                          {inf, false},
+                                          {-inf, false},
+                                          {std::numeric_limits<double>::quiet_NaN(), false}}) {
+    SCOPED_TRACE(c.In);
+    std::feclearexcept(FE_ALL_EXCEPT);
+    if (c.Fits) {
+      EXPECT_NO_THROW(Currency::FromDouble(c.In));
+    } else {
+      EXPECT_THROW(Currency::FromDouble(c.In), EInvalidCast);
+    }
+    // A host may unmask these: raising them would be a hardware exception there.
+    EXPECT_EQ(std::fetestexcept(FE_OVERFLOW | FE_INVALID), 0);
   }
 }
 
