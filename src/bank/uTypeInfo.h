@@ -76,8 +76,14 @@ struct TTypeInfo {
 // Description of T, or null when T has none. Specialise TTypeInfoProvider to describe a type.
 template <class T, class = void>
 struct TTypeInfoProvider {
+  using Undescribed = void;  // marks this fallback
   static const TTypeInfo* Get() { return nullptr; }
 };
+
+// Whether T has a description. Record fields and array elements must: the converter walks
+// them without a null check, so a missing one is a compile-time error instead.
+template <class T>
+inline constexpr bool HasTypeInfo = !requires { typename TTypeInfoProvider<std::remove_cv_t<T>>::Undescribed; };
 
 template <class T>
 const TTypeInfo* TypeInfoOf() {
@@ -106,6 +112,7 @@ void ResetData(void* AData) {
 template <class E>
 struct TTypeInfoProvider<std::vector<E>> {
   static_assert(!std::is_same_v<E, bool>, "std::vector<bool> has no addressable elements");
+  static_assert(HasTypeInfo<E>, "array element type has no type description (BANK_DECLARE_TYPE)");
   static const TTypeInfo* Get() {
     static const TTypeInfo Info = [] {
       TTypeInfo ti;
@@ -149,6 +156,7 @@ struct TMemberTraits<F C::*> {
 template <auto M>
 TFieldInfo FieldOf(std::string_view AName) {
   using Tr = TMemberTraits<decltype(M)>;
+  static_assert(HasTypeInfo<typename Tr::Field>, "record field type has no type description (BANK_DECLARE_TYPE)");
   return TFieldInfo{AName, TypeInfoOf<typename Tr::Field>(),
                     [](void* r) -> void* { return &(static_cast<typename Tr::Class*>(r)->*M); }};
 }
