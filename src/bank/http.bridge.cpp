@@ -1,6 +1,11 @@
 #include "http.bridge.h"
 
+#include <cstdlib>
 #include <mutex>
+
+#if defined(__GNUC__)
+#include <cxxabi.h>
+#endif
 
 #include "uJSON.h"
 #include "uTextUtils.h"
@@ -111,6 +116,19 @@ bool EMPTY::IsEmpty(const TValue& AValue) {
     case TTypeKind::tkEnumeration: return false;
     default: throw Exception(SUnknownParamType);
   }
+}
+
+std::string ReadableTypeName(const std::type_info& AType) {
+#if defined(__GNUC__)
+  int status = 0;
+  char* name = abi::__cxa_demangle(AType.name(), nullptr, nullptr, &status);
+  if (name != nullptr) {
+    std::string out(name);
+    std::free(name);
+    return out;
+  }
+#endif
+  return AType.name();
 }
 
 void RaiseInvalidBridgeType(std::string_view ATypeName) {

@@ -332,6 +332,8 @@ class TBuilderImplementation final : public IBuilder<T> {
 };
 
 [[noreturn]] void RaiseInvalidBridgeType(std::string_view ATypeName);
+// The C++ name of a type that has no description, readable (demangled).
+std::string ReadableTypeName(const std::type_info& AType);
 
 template <class T>
 std::shared_ptr<IBuilder<T>> HTTPBridge::Builder() {
@@ -340,7 +342,7 @@ std::shared_ptr<IBuilder<T>> HTTPBridge::Builder() {
     if (ti != nullptr && ti->Kind == TTypeKind::tkInterface && ti->Interface != nullptr)
       return std::make_shared<TBuilderImplementation<T>>(ti);
   }
-  RaiseInvalidBridgeType(ti != nullptr ? ti->Name : std::string_view(typeid(T).name()));
+  RaiseInvalidBridgeType(ti != nullptr ? std::string(ti->Name) : ReadableTypeName(typeid(T)));
 }
 
 }  // namespace bank

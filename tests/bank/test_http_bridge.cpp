@@ -13,6 +13,10 @@
 
 using namespace bank;
 
+namespace toys {
+struct TBall {};  // no type description
+}  // namespace toys
+
 namespace {
 
 struct TPet {
@@ -400,7 +404,10 @@ TEST_F(BridgeTest, BuiltInterfaceKeepsTheBridgeAlive) {
     EXPECT_FALSE(weak.expired());
   }
   EXPECT_TRUE(weak.expired());
+  // Not an interface: the description's name, or the readable C++ name without one.
   EXPECT_EQ(Failure([] { HTTPBridge::Builder<TPet>(); }), "EHTTPBridgeException: Invalid type for Bridge: TPet");
+  EXPECT_EQ(Failure([] { HTTPBridge::Builder<toys::TBall>(); }),
+            "EHTTPBridgeException: Invalid type for Bridge: toys::TBall");
 }
 
 }  // namespace
