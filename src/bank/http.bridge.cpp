@@ -105,8 +105,12 @@ TTypeInfo InterfaceTypeInfo(std::string_view AName, const TInterfaceInfo* AInfo)
 bool EMPTY::IsEmpty(const TValue& AValue) {
   if (AValue.TypeInfo == nullptr || AValue.Data == nullptr) throw Exception(SUnknownParamType);
   const TTypeInfo& ti = *AValue.TypeInfo;
-  if (IsTextKind(ti.Kind)) return *static_cast<const std::string*>(AValue.Data) == "Null";
   switch (ti.Kind) {
+    // Text means the four string kinds here; tkChar and tkWChar are unknown parameter types.
+    case TTypeKind::tkString:
+    case TTypeKind::tkLString:
+    case TTypeKind::tkWString:
+    case TTypeKind::tkUString: return *static_cast<const std::string*>(AValue.Data) == "Null";
     case TTypeKind::tkInteger: return *static_cast<const int32_t*>(AValue.Data) == 999999999;
     case TTypeKind::tkInt64: return *static_cast<const int64_t*>(AValue.Data) == 999999999;
     case TTypeKind::tkFloat:

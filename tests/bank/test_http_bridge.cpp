@@ -410,4 +410,29 @@ TEST_F(BridgeTest, BuiltInterfaceKeepsTheBridgeAlive) {
             "EHTTPBridgeException: Invalid type for Bridge: toys::TBall");
 }
 
+TEST(EmptyMarker, OnlyTheStringKindsCompareTheirTextWithNull) {
+  const std::string unknown = "Exception: Неизвестный тип параметра";
+  struct TCase {
+    TTypeKind Kind;
+    std::string Text, Expected;
+  };
+  std::vector<TCase> cases;
+  for (const TTypeKind k : {TTypeKind::tkString, TTypeKind::tkLString, TTypeKind::tkWString, TTypeKind::tkUString}) {
+    cases.push_back({k, "Null", "absent"});
+    cases.push_back({k, "null", "sent"});
+    cases.push_back({k, "", "sent"});
+  }
+  cases.push_back({TTypeKind::tkChar, "Null", unknown});
+  cases.push_back({TTypeKind::tkWChar, "Null", unknown});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(TypeKindName(c.Kind)) + " '" + c.Text + "'");
+    TTypeInfo ti;
+    ti.Kind = c.Kind;
+    std::string data = c.Text;
+    std::string outcome;
+    const std::string failure = Failure([&] { outcome = EMPTY::IsEmpty(TValue{&ti, &data}) ? "absent" : "sent"; });
+    EXPECT_EQ(outcome.empty() ? failure : outcome, c.Expected);
+  }
+}
+
 }  // namespace
