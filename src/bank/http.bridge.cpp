@@ -7,6 +7,7 @@
 #include <cxxabi.h>
 #endif
 
+#include "uBankStrings.h"
 #include "uJSON.h"
 #include "uTextUtils.h"
 
@@ -21,17 +22,11 @@ TTypeInfo ClassTypeInfo(std::string_view AName) {
   return ti;
 }
 
-constexpr const char* SMalformedHeader = "Некорректный формат заголовка [";
-constexpr const char* SNoVerb = "HTTP метод не установлен";
-constexpr const char* SNoConverter = "Не задан конвертер данных";
-constexpr const char* SUnknownParamType = "Неизвестный тип параметра";
-constexpr const char* SNoClient = "Не задан HTTP клиент";
-
 // Name and value of a header written as "Name: value", both trimmed.
 THTTPHeader ParseHeaderText(const std::string& AText) {
   const auto colon = AText.find(':');
   if (colon == std::string::npos || colon == 0)
-    throw EHTTPBridgeException(SMalformedHeader + AText + "]");
+    throw EHTTPBridgeException(FormatText(SMalformedHeader, AText));
   return THTTPHeader{std::string(Trim(std::string_view(AText).substr(0, colon))),
                      std::string(Trim(std::string_view(AText).substr(colon + 1)))};
 }
@@ -136,7 +131,7 @@ std::string ReadableTypeName(const std::type_info& AType) {
 }
 
 void RaiseInvalidBridgeType(std::string_view ATypeName) {
-  throw EHTTPBridgeException("Invalid type for Bridge: " + std::string(ATypeName));
+  throw EHTTPBridgeException(FormatText(SInvalidBridgeType, ATypeName));
 }
 
 HTTPBridge::HTTPBridge(const TTypeInfo* ATypeInfo)
@@ -216,12 +211,12 @@ void HTTPBridge::ProduceResult(const TTypeInfo* AType, const TStream& AContent, 
 void HTTPBridge::Execute(const TMethodDescription& AMethod, std::span<const TValue> AArgs, const TValue& AResult) {
   // Call-site mistakes, not request failures: nothing is sent.
   if (AArgs.size() != AMethod.Params.size())
-    throw EHTTPBridgeException("Invalid argument count for [" + AMethod.Name + "]");
+    throw EHTTPBridgeException(FormatText(SInvalidArgCount, AMethod.Name));
   if (AMethod.ResultType != nullptr && (AResult.Data == nullptr || AResult.TypeInfo != AMethod.ResultType))
-    throw EHTTPBridgeException("Invalid result type for [" + AMethod.Name + "]");
+    throw EHTTPBridgeException(FormatText(SInvalidResultType, AMethod.Name));
 
   // 1. Debug hooks.
-  DebugLog("Invoke [" + AMethod.Name + "]");
+  DebugLog(FormatText(SInvokeLog, AMethod.Name));
 
   // 2. A client for this call alone; freed on every path.
   if (!FClientFactory) throw EHTTPBridgeException(SNoClient);
@@ -250,7 +245,7 @@ void HTTPBridge::Execute(const TMethodDescription& AMethod, std::span<const TVal
       switch (a.Kind) {
         case TParamAttribute::TKind::Header: {
           std::string text = ArgumentText(arg);
-          if (text.empty()) throw Exception("Header \"" + a.FValue + "\" value is empty");
+          if (text.empty()) throw Exception(FormatText(SEmptyHeaderValue, a.FValue));
           headers.push_back({a.FValue, std::move(text)});
           break;
         }

@@ -33,7 +33,4 @@ BANK_EXCEPTION_CLASS(EHTTPClientException, Exception)
 
 #undef BANK_EXCEPTION_CLASS
 
-// Default message of EInvalidCast.
-inline constexpr const char* SInvalidCast = "Invalid class typecast";
-
 }  // namespace bank

@@ -1,6 +1,7 @@
 #include "uJSON.h"
 
 #include "uBankExceptions.h"
+#include "uBankStrings.h"
 
 
 namespace bank {
@@ -129,8 +130,8 @@ uint32_t TJSONDocument::Store(std::string_view AText) {
 TJSONDocument::TIndex TJSONDocument::Add(TIndex AParent, TKind AKind, std::string_view AName,
                                          std::string_view AText) {
   if (FNodes.size() >= npos - 1 || FChars.size() + AName.size() + AText.size() >= UINT32_MAX)
-    throw EJSONException("JSON document too large");
-  if (AParent == npos && !FNodes.empty()) throw EJSONException("JSON document already has a root");
+    throw EJSONException(SJSONTooLarge);
+  if (AParent == npos && !FNodes.empty()) throw EJSONException(SJSONSecondRoot);
   TNode n;
   n.Kind = AKind;
   if (AParent != npos && FNodes[AParent].Kind == TKind::Object) {

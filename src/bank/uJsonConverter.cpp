@@ -1,6 +1,7 @@
 #include "uJsonConverter.h"
 
 #include "uBankExceptions.h"
+#include "uBankStrings.h"
 #include "uTextUtils.h"
 
 namespace bank {
@@ -10,10 +11,8 @@ namespace {
 using TKind = TJSONDocument::TKind;
 using TIndex = TJSONDocument::TIndex;
 
-constexpr const char* SNoTypeInfo = "TJsonConverterFactory: Ошибка получения типа из TypeInfo";
-
 [[noreturn]] void RaiseCannotWrite(TTypeKind AKind) {
-  throw Exception("Cannot convert " + std::string(TypeKindName(AKind)) + " to TJSONValue");
+  throw Exception(FormatText(SCannotWriteKind, TypeKindName(AKind)));
 }
 
 void WriteValue(TJSONDocument& ADoc, TIndex AParent, std::string_view AName, const TTypeInfo& ATi,
@@ -95,7 +94,7 @@ void ReadText(std::string_view AText, const TTypeInfo& ATi, void* AData) {
       static_cast<OleVariant*>(AData)->Text.assign(AText);
       return;
     default:
-      throw EConvertError("Cannot convert OleVariant to " + std::string(TypeKindName(ATi.Kind)));
+      throw EConvertError(FormatText(SCannotReadKind, TypeKindName(ATi.Kind)));
   }
 }
 
@@ -121,8 +120,7 @@ void ReadValue(const TJSONDocument& ADoc, TIndex ANode, const TTypeInfo& ATi, vo
   switch (k) {
     case TKind::Object:
     case TKind::Array:
-      throw EJSONException("Conversion from " + std::string(TJSONDocument::ClassName(k)) +
-                           " to string is not supported");
+      throw EJSONException(FormatText(SJSONNotConvertible, TJSONDocument::ClassName(k)));
     case TKind::Null: ReadText({}, ATi, AData); return;
     case TKind::True: ReadText("true", ATi, AData); return;
     case TKind::False: ReadText("false", ATi, AData); return;
@@ -146,7 +144,7 @@ void TJsonConverter::JsonToValue(const TJSONDocument* AJSONData, const TTypeInfo
   if (ATypeInfo == nullptr) throw Exception(SNoTypeInfo);
   if (ATypeInfo->Reset) ATypeInfo->Reset(AValue);
   try {
-    if (AJSONData == nullptr || AJSONData->Empty()) throw EJSONException("Value '' not found");
+    if (AJSONData == nullptr || AJSONData->Empty()) throw EJSONException(FormatText(SJSONValueNotFound, ""));
     ReadValue(*AJSONData, AJSONData->Root(), *ATypeInfo, AValue);
   } catch (...) {
     if (ATypeInfo->Reset) ATypeInfo->Reset(AValue);  // no partial value

@@ -1,5 +1,7 @@
 #include "uJsonConverterFactory.h"
 
+#include "uBankStrings.h"
+
 namespace bank {
 
 std::unique_ptr<TStream> TJsonConverterFactory::Serialize(const TValue& Value) {

@@ -1,6 +1,7 @@
 #include "uStreams.h"
 
 #include "uBankExceptions.h"
+#include "uBankStrings.h"
 
 namespace bank {
 

@@ -50,9 +50,8 @@ class TBytesStream : public TStream {
   using TStream::TStream;
 };
 
-// Largest response body the bank client accepts (bank answers are a few hundred bytes).
+// Largest response body the bank client accepts (bank answers are a few hundred bytes);
+// a larger one fails with SResponseTooLarge.
 inline constexpr size_t MaxResponseSize = 4u << 20;
-// Message when a response body passes MaxResponseSize.
-inline constexpr const char* SResponseTooLarge = "Ответ сервера превышает допустимый размер (4 МиБ)";
 
 }  // namespace bank

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "uBankExceptions.h"
+#include "uBankStrings.h"
 
 namespace bank {
 
@@ -61,7 +62,7 @@ std::string UrlEncode(std::string_view AText) {
 }
 
 std::string FloatToText(double AValue) {
-  if (!std::isfinite(AValue)) throw EConvertError("Invalid floating point value");
+  if (!std::isfinite(AValue)) throw EConvertError(SInvalidFloat);
   if (AValue == 0) return "0";  // also for -0
   char buf[64];
   const auto r = std::to_chars(buf, buf + sizeof buf, AValue, std::chars_format::general, 15);

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "uBankExceptions.h"
+#include "uBankStrings.h"
 
 namespace bank {
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "http.bridge.h"
+#include "uBankStrings.h"
 #include "uFakeHTTPClient.h"
 #include "uJSON.h"
 #include "uJsonConverterFactory.h"

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "uBankStrings.h"
 #include "uDeviceCommon.h"
 #include "uJsonConverter.h"
 #include "uJsonConverterFactory.h"
