@@ -9,6 +9,7 @@
 #include "../platform/uFiles.h"
 #include "../platform/uLocale.h"
 #include "../platform/uSafeArray.h"
+#include "../platform/uStrings.h"
 #include "../platform/uVariant.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -192,15 +193,6 @@ std::wstring FormatDebugLogLine(const SYSTEMTIME& Time, const std::wstring& Inst
   return line;
 }
 
-static std::string ToAnsi(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return {};
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
-
 void WriteDebugLogLine(const std::wstring& PreferredDir, const std::wstring& InstanceID, const std::wstring& Caption,
                        const std::wstring& Text, bool CaptionOnly) noexcept {
   try {
@@ -209,7 +201,7 @@ void WriteDebugLogLine(const std::wstring& PreferredDir, const std::wstring& Ins
     const SYSTEMTIME now = Now();
     const std::wstring folder = DirectoryExists(PreferredDir) ? PreferredDir : DefaultDebugLogDir();
     if (folder.empty()) return;
-    const std::string bytes = ToAnsi(FormatDebugLogLine(now, InstanceID, Caption, Text, CaptionOnly));
+    const std::string bytes = Utf16ToAnsi(FormatDebugLogLine(now, InstanceID, Caption, Text, CaptionOnly));
     // A line that cannot be written is dropped: the log must never fail or alter the call it records.
     AppendToLogFile(DebugLogFileName(folder, now), bytes);
   } catch (...) {

@@ -7,14 +7,18 @@
 
 #include "uExceptions.h"
 
-std::string Utf16ToUtf8(std::wstring_view text) {
+static std::string Utf16ToCodePage(std::wstring_view text, UINT codePage) {
   if (text.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  int n = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   if (n <= 0) RaiseOSError(GetLastError());
   std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+  WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
   return out;
 }
+
+std::string Utf16ToUtf8(std::wstring_view text) { return Utf16ToCodePage(text, CP_UTF8); }
+
+std::string Utf16ToAnsi(std::wstring_view text) { return Utf16ToCodePage(text, CP_ACP); }
 
 std::wstring Utf8ToUtf16(std::string_view text) {
   if (text.empty()) return {};

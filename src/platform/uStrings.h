@@ -5,6 +5,8 @@
 #include <guiddef.h>
 
 std::string Utf16ToUtf8(std::wstring_view text);
+// In the system's ANSI code page; characters it lacks become its default character.
+std::string Utf16ToAnsi(std::wstring_view text);
 std::wstring Utf8ToUtf16(std::string_view text);
 
 // Compares two texts ignoring the case of the ASCII letters a-z only; every other

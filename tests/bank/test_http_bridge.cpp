@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "http.bridge.h"
+#include "BankTestKit.h"
 #include "uBankStrings.h"
 #include "uFakeHTTPClient.h"
 #include "uJSON.h"
@@ -115,16 +116,6 @@ struct THTTPBridgeBinding<IPetApi> {
 namespace {
 
 const std::string Base = "https://pets.example/v2";
-
-template <class F>
-std::string Failure(F&& AFn) {
-  try {
-    AFn();
-  } catch (const Exception& e) {
-    return std::string(e.ClassName()) + ": " + e.what();
-  }
-  return "no exception";
-}
 
 class BridgeTest : public ::testing::Test {
  protected:

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "BankTestKit.h"
 #include "uBankStrings.h"
 #include "uDeviceCommon.h"
 #include "uJsonConverter.h"
@@ -47,17 +48,6 @@ T Read(const std::string& ABody) {
   TJsonConverterFactory f;
   TStringStream s(ABody);
   return f.DeSerialize<T>(s);
-}
-
-// Runs AFn and returns "ClassName: message" of the bank exception it raises.
-template <class F>
-std::string Failure(F&& AFn) {
-  try {
-    AFn();
-  } catch (const Exception& e) {
-    return std::string(e.ClassName()) + ": " + e.what();
-  }
-  return "no exception";
 }
 
 Currency Minor(int64_t AUnits) { return Currency::FromRaw(AUnits * Currency::Scale); }
