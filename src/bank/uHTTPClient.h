@@ -48,8 +48,12 @@ class IHTTPClientFactory {
   virtual std::unique_ptr<IHTTPClient> CreateClient(const THTTPClientOptions& AOptions) = 0;
 };
 
-// The transport a newly created bridge uses unless its builder sets another one.
-// Set once at start-up by the module that provides the platform's transport.
+// The platform's own transport: WinHTTP in the Windows build, cpp-httplib with OpenSSL natively
+// (files uHTTPClient.win.cpp and uHTTPClient.native.cpp).
+std::shared_ptr<IHTTPClientFactory> PlatformHTTPClientFactory();
+
+// The transport a newly created bridge uses unless its builder sets another one: the
+// platform's own unless SetDefaultHTTPClientFactory put another in its place.
 void SetDefaultHTTPClientFactory(std::shared_ptr<IHTTPClientFactory> AFactory);
 std::shared_ptr<IHTTPClientFactory> DefaultHTTPClientFactory();
 
