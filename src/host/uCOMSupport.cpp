@@ -208,7 +208,7 @@ HRESULT TBaseObject::CallMethod(DISPID DispID, TVariant& Result, TVariantArray& 
 
   if (!isPublic) {
     const TPrivateMethod handler = FMethodList[DispID].PrivateMethod;
-    if (traced) WriteDebugLog(L"> " + name, L"Params: " + ArrayToText(Params.AsVariant().Get()));
+    if (traced) WriteDebugLog(L"> " + name, L"Params: " + TraceText(name, tdParams, Params.AsVariant().Get()));
     try {
       if (handler) Result = handler(Params);
     } catch (const Exception& e) {
@@ -217,7 +217,7 @@ HRESULT TBaseObject::CallMethod(DISPID DispID, TVariant& Result, TVariantArray& 
     }
     if (traced)
       WriteDebugLog(L"< " + name, L"Result=" + ValueToText(Result.Get()) + L"; Params: " +
-                                      ArrayToText(Params.AsVariant().Get()));
+                                      TraceText(name, tdParams, Params.AsVariant().Get()));
     return S_OK;
   }
 
@@ -226,7 +226,7 @@ HRESULT TBaseObject::CallMethod(DISPID DispID, TVariant& Result, TVariantArray& 
   TVariant OutData;  // whatever the host passed in OutData is discarded
   const TVariant TimeOut = element(2);
   FExtData.Clear();
-  if (traced) WriteDebugLog(L"> " + name, L"InData: " + ArrayToText(InData.Get()));
+  if (traced) WriteDebugLog(L"> " + name, L"InData: " + TraceText(name, tdInData, InData.Get()));
 
   HRESULT hr = E_INVALIDARG;
   if (IsOrdinalVariant(TimeOut.Get())) {
@@ -255,8 +255,21 @@ HRESULT TBaseObject::CallMethod(DISPID DispID, TVariant& Result, TVariantArray& 
   }
   if (traced)
     WriteDebugLog(L"< " + name,
-                  L"Result=" + ValueToText(Result.Get()) + L"; OutData: " + ArrayToText(OutData.Get()));
+                  L"Result=" + ValueToText(Result.Get()) + L"; OutData: " + TraceText(name, tdOutData, OutData.Get()));
   return hr;
+}
+
+std::wstring TBaseObject::TraceDataText(const std::wstring&, TTraceData, const VARIANT& Data) {
+  return ArrayToText(Data);
+}
+
+std::wstring TBaseObject::TraceText(const std::wstring& MethodName, TTraceData Kind, const VARIANT& Data) noexcept {
+  try {
+    return TraceDataText(MethodName, Kind, Data);
+  } catch (...) {
+    // A trace line never fails the call it describes; what cannot be rendered safely shows as nothing.
+    return {};
+  }
 }
 
 TVariant TBaseObject::MakeErrorOutData(int32_t Code, const std::wstring& Description, const TVariant& Extra) {

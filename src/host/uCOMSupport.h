@@ -5,6 +5,7 @@
 #include <oaidl.h>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -31,7 +32,9 @@ struct TMethodStruct {
   TPrivateMethod PrivateMethod;
   TPublicMethod PublicMethod;
 };
-using TMethodArray = std::vector<TMethodStruct>;
+// A deque: registration hands out references to entries, and appending to a deque never
+// moves the entries already there.
+using TMethodArray = std::deque<TMethodStruct>;
 
 enum TDataType : uint8_t { dtNumber = 0, dtString = 1, dtDateTime = 2, dtBoolean = 3 };
 
@@ -43,7 +46,14 @@ struct TSettingStruct {
   bool ReadOnly = false;
   std::wstring Name;
   std::wstring Description;
+  bool Secret = false;  // its value never reaches a log (see MarkSettingSecret)
 };
+
+// What a secret setting's value is replaced with wherever a log would show it.
+inline constexpr wchar_t kSecretMask[] = L"***";
+
+// Which argument text of a host call the trace asks for.
+enum TTraceData : uint8_t { tdInData, tdOutData, tdParams };
 
 class TBaseObject : public TComObject {
 public:
@@ -90,6 +100,14 @@ public:
   static std::wstring DataTypeName(TDataType ValueType);
   static TVariant TextToSettingValue(TDataType ValueType, const std::wstring& Text);
   const std::vector<TSettingStruct>& Settings() const noexcept { return FSettingList; }
+  // The first setting whose ID matches (ASCII letters without regard to case), or null.
+  TSettingStruct* FindSetting(const std::wstring& ID) noexcept;
+  const TSettingStruct* FindSetting(const std::wstring& ID) const noexcept;
+  // A secret setting (a password) shows as kSecretMask in every log; an unknown ID is ignored.
+  void MarkSettingSecret(const std::wstring& ID);
+  bool IsSettingSecret(const std::wstring& ID) const noexcept;
+  // The value as a log may show it: a copy, or kSecretMask for a secret setting.
+  TVariant SettingValueForLog(const TSettingStruct& Setting) const;
 
   // Reading optional elements of an InData array.
   static bool ArrayItemAssigned(const VARIANT& Arr, LONG Index);
@@ -110,6 +128,10 @@ protected:
   // Runs the handler of a DISPID on the argument array; Invoke is its only caller.
   HRESULT CallMethod(DISPID DispID, TVariant& Result, TVariantArray& Params);
 
+  // The text the call trace shows for a method's InData, OutData or whole argument array.
+  // A class whose calls carry secrets (the settings exchange) renders them masked here.
+  virtual std::wstring TraceDataText(const std::wstring& MethodName, TTraceData Kind, const VARIANT& Data);
+
   std::vector<std::wstring> FExtMethodList;
   TVariant FExtData;
   TExtMethod FOnExtMethod;
@@ -121,8 +143,7 @@ protected:
 
 private:
   bool IsKnownDispId(DISPID DispID) const noexcept;
-  TSettingStruct* FindSetting(const std::wstring& ID) noexcept;
-  const TSettingStruct* FindSetting(const std::wstring& ID) const noexcept;
+  std::wstring TraceText(const std::wstring& MethodName, TTraceData Kind, const VARIANT& Data) noexcept;
   void WriteBackArguments(const DISPPARAMS& Params, const TVariantArray& Args);
   // Inside a catch: fills EXCEPINFO, logs the exception and answers DISP_E_EXCEPTION.
   HRESULT ReportException(EXCEPINFO* pExcepInfo) noexcept;

@@ -26,7 +26,13 @@ ULONG STDMETHODCALLTYPE TComObject::AddRef() { return ++FRefCount; }
 
 ULONG STDMETHODCALLTYPE TComObject::Release() {
   ULONG n = --FRefCount;
-  if (n == 0) delete this;  // destructors of this hierarchy catch their own failures
+  if (n == 0) {
+    // Held while the hook runs, so that a reference it takes and gives back cannot destroy
+    // the object a second time.
+    FRefCount = 1;
+    BeforeDestruction();
+    delete this;  // destructors of this hierarchy catch their own failures
+  }
   return n;
 }
 

@@ -13,6 +13,9 @@ public:
 
   // Runs after construction (the class factory calls it); subclasses extend it.
   virtual void Initialize() {}
+  // Runs when the last reference goes, while the whole object still exists: virtual calls
+  // reach the most derived class here, which they no longer do in a destructor.
+  virtual void BeforeDestruction() noexcept {}
 
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;

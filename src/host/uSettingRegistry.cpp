@@ -75,6 +75,19 @@ void TBaseObject::SetSettingValue(const std::wstring& ID, const TVariant& Value)
   if (TSettingStruct* setting = FindSetting(ID)) setting->Value = Value;
 }
 
+void TBaseObject::MarkSettingSecret(const std::wstring& ID) {
+  if (TSettingStruct* setting = FindSetting(ID)) setting->Secret = true;
+}
+
+bool TBaseObject::IsSettingSecret(const std::wstring& ID) const noexcept {
+  const TSettingStruct* setting = FindSetting(ID);
+  return setting && setting->Secret;
+}
+
+TVariant TBaseObject::SettingValueForLog(const TSettingStruct& Setting) const {
+  return Setting.Secret ? TVariant::FromString(kSecretMask) : Setting.Value;
+}
+
 void TBaseObject::SetAllSettingsDefault() {
   for (TSettingStruct& setting : FSettingList) setting.Value = setting.Default;
 }

@@ -491,6 +491,42 @@ TEST_F(TraceTest, PrivateCallsAndTheirExceptions) {
             L"EXCEPTION: \tEVariantTypeCastError, Invoke(): Could not convert variant of type (Null) into type (Boolean)");
 }
 
+// A class renders its own argument texts through the trace hook; a hook that fails costs
+// the text, never the call.
+class TMaskingTraceObject : public TTraceObject {
+protected:
+  std::wstring TraceDataText(const std::wstring& MethodName, TTraceData Kind, const VARIANT& Data) override {
+    if (MethodName == L"Pay") throw Exception(L"cannot render");
+    if (MethodName != L"Echo") return TTraceObject::TraceDataText(MethodName, Kind, Data);
+    return Kind == tdInData ? L"<in>" : Kind == tdOutData ? L"<out>" : L"<params>";
+  }
+};
+
+TEST(TraceHook, ClassRendersItsOwnArgumentTexts) {
+  TScratchFolder dir;
+  TMaskingTraceObject* obj = new TMaskingTraceObject();
+  obj->Initialize();
+  obj->SetLogDir(dir.Path());
+  obj->SetDebugLogEnabled(true);
+  TVariant in = TVariant::FromString(L"secret"), out, timeOut = TVariant::FromInt(0);
+  EXPECT_EQ(InvokeByName(obj, L"Echo", {ByVal(in), RefTo(out), ByVal(timeOut)}).Hr, S_OK);
+  TInvokeResult pay = InvokeByName(obj, L"Pay", {ByVal(in), RefTo(out), ByVal(timeOut)});
+  EXPECT_EQ(pay.Hr, S_OK);
+  TVariant a = TVariant::FromInt(2), b = TVariant::FromInt(3);
+  EXPECT_EQ(InvokeByName(obj, L"Sum", {ByVal(a), RefTo(b)}).Hr, S_OK);
+  const std::wstring instance = obj->InstanceID();
+  obj->Release();
+
+  std::vector<std::wstring> bodies;
+  for (const std::wstring& line : DebugLogLines(dir.Path())) bodies.push_back(line.substr(line.find(L'\t') + 1));
+  const std::vector<std::wstring> expected = {
+      L"> Echo: \tInData: <in>", L"< Echo: \tResult=True; OutData: <out>",
+      L"> Pay: \tInData: ",      L"< Pay: \tResult=False; OutData: ",
+      L"> Sum: \tParams: [(2; 3)]", L"< Sum: \tResult=5; Params: [(2; 5)]",
+  };
+  EXPECT_EQ(bodies, expected);
+}
+
 TEST_F(TraceTest, TraceFollowsTheSwitchAsTheCallBegan) {
   TVariant out;
   // Off: nothing at all, neither the device folder's file nor a default folder.

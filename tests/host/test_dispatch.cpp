@@ -59,6 +59,7 @@ public:
   using TBaseObject::FOnExtMethod;
   using TBaseObject::RegisterPrivateMethod;
   using TBaseObject::RegisterPublicMethod;
+  using TBaseObject::RegisterSpecificMethod;
 
   int Calls = 0;
   int32_t NextCode = 0;
@@ -133,6 +134,16 @@ TEST_F(DispatchTest, ReRegisteringANameKeepsItsDispIdAndTakesTheNewKind) {
   EXPECT_EQ(r.Hr, S_OK);
   EXPECT_EQ(r.Result.Type(), VT_I4);
   EXPECT_EQ(r.Result.Get().lVal, 7);
+}
+
+TEST_F(DispatchTest, RegisteredEntriesStayWhereTheyAreWhileTheTableGrows) {
+  TMethodStruct& first = Obj->RegisterPublicMethod(L"Early", nullptr);
+  for (int i = 0; i < 200; ++i) Obj->RegisterPublicMethod(L"Later" + std::to_wstring(i), nullptr);
+  // The reference handed out first is still the table's entry (a moved table would leave it dangling).
+  EXPECT_EQ(&Obj->RegisterSpecificMethod(L"EARLY", nullptr), &first);
+  first.IsSpecific = false;
+  EXPECT_FALSE(Obj->FMethodList[7].IsSpecific);
+  EXPECT_EQ(DispIdOf(Disp(), L"Early"), 7);
 }
 
 TEST_F(DispatchTest, TypeInfoIsNotProvided) {
@@ -644,9 +655,15 @@ TEST(ArrayItems, AssignedAndStringReading) {
   EXPECT_EQ(TBaseObject::ArrayItemStr(arr.Get(), 1, L"def"), L"def");
   EXPECT_EQ(TBaseObject::ArrayItemStr(arr.Get(), 9, L"def"), L"def");
   EXPECT_EQ(TBaseObject::ArrayItemStr(arr.Get(), 4, L""), L"True");
-  // The user locale's decimal separator (comma under Russian, point under English).
-  const std::wstring number = TBaseObject::ArrayItemStr(arr.Get(), 3, L"");
-  EXPECT_TRUE(number == L"2,5" || number == L"2.5") << std::string(number.begin(), number.end());
+}
+
+// A number is read with the user locale's decimal separator; this suite also runs under en-US.
+TEST(ArrayItemsLocale, NumberUsesTheUserDecimalSeparator) {
+  const LANGID lang = PRIMARYLANGID(LANGIDFROMLCID(GetUserDefaultLCID()));
+  if (lang != LANG_RUSSIAN && lang != LANG_ENGLISH) GTEST_SKIP() << "expectations exist for ru-RU and en-US only";
+  TVariant arr = MakeVariantArray({TVariant::FromDouble(2.5), TVariant::FromCurrency(-15000)});
+  EXPECT_EQ(TBaseObject::ArrayItemStr(arr.Get(), 0, L""), lang == LANG_RUSSIAN ? L"2,5" : L"2.5");
+  EXPECT_EQ(TBaseObject::ArrayItemStr(arr.Get(), 1, L""), lang == LANG_RUSSIAN ? L"-1,5" : L"-1.5");
 }
 
 TEST(ErrorOutData, HasTwoOrThreeElements) {
