@@ -34,6 +34,17 @@ inline constexpr const char* SInvokeLog = "Invoke [%s]";  // debug-log line of e
 // Streams: a response body past MaxResponseSize (uStreams.h).
 inline constexpr const char* SResponseTooLarge = "Ответ сервера превышает допустимый размер (4 МиБ)";
 
+// Response check of the bank client.
+inline constexpr const char* SNotJSONAnswer = "Некорректная структура ответа. Ожидается application/json";
+inline constexpr const char* SInvalidInteger = "'%s' is not a valid integer value";
+
+// HTTP transport failures: the step that failed, then "(code) system text".
+inline constexpr const char* SHTTPBadURL = "Invalid URL: %s";
+inline constexpr const char* SHTTPSessionFailed = "Error creating HTTP session: %s";
+inline constexpr const char* SHTTPConnectFailed = "Error connecting to server: %s";
+inline constexpr const char* SHTTPSendFailed = "Error sending data: %s";
+inline constexpr const char* SHTTPReceiveFailed = "Error receiving data: %s";
+
 // Token hash.
 inline constexpr const char* SSha256Failed = "SHA-256 failed";
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
 
 #include "uBankExceptions.h"
 #include "uBankStrings.h"
@@ -36,11 +37,40 @@ Currency Currency::FromDouble(double AValue) {
   // Range first: scaling a huge value overflows, and the host may run with the FPU's
   // overflow exception unmasked. isless is the quiet comparison, false for NaN.
   if (!std::isless(std::fabs(AValue), 922337203685477.5807)) throw EInvalidCast(SInvalidCast);
-  const double scaled = std::nearbyint(AValue * Scale);
-  // 2^63 is exactly representable; anything at or beyond it does not fit.
-  if (!std::isfinite(scaled) || scaled >= 9223372036854775808.0 || scaled < -9223372036854775808.0)
-    throw EInvalidCast(SInvalidCast);
-  return FromRaw(static_cast<int64_t>(scaled));
+  // The exact binary value times 10000, rounded half away from zero in integers: no
+  // floating-point operation, so the host's rounding mode cannot change the result, and
+  // the tie rule is the one of the division below.
+  uint64_t bits = 0;
+  std::memcpy(&bits, &AValue, sizeof bits);
+  const bool negative = (bits >> 63) != 0;
+  const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+  uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
+  int exponent = -1074;  // subnormal
+  if (biased != 0) {
+    mantissa |= uint64_t{1} << 52;
+    exponent = biased - 1075;
+  }
+  // mantissa * 10000 as a 128-bit number hi:lo.
+  const uint64_t upper = (mantissa >> 32) * Scale, lower = (mantissa & 0xffffffffu) * Scale;
+  const uint64_t lo = (upper << 32) + lower;
+  const uint64_t hi = (upper >> 32) + (lo < lower ? 1 : 0);
+  uint64_t magnitude = 0;
+  if (exponent >= 0) {
+    magnitude = lo << exponent;  // unreachable in range (the value would be 2^52 or more)
+  } else {
+    const int shift = -exponent;
+    auto bit = [&](int k) -> uint64_t { return k < 64 ? (lo >> k) & 1 : k < 128 ? (hi >> (k - 64)) & 1 : 0; };
+    if (shift >= 128)
+      magnitude = 0;
+    else if (shift >= 64)
+      magnitude = hi >> (shift - 64);
+    else
+      magnitude = (lo >> shift) | (hi << (64 - shift));
+    magnitude += bit(shift - 1);  // the half bit: a tie and above go away from zero
+  }
+  if (magnitude > static_cast<uint64_t>(INT64_MAX)) throw EInvalidCast(SInvalidCast);
+  const int64_t raw = static_cast<int64_t>(magnitude);
+  return FromRaw(negative ? -raw : raw);
 }
 
 Currency operator+(Currency A, Currency B) {

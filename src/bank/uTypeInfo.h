@@ -26,7 +26,8 @@ struct Currency {
   int64_t Raw = 0;
 
   static constexpr Currency FromRaw(int64_t ARaw) { return Currency{ARaw}; }
-  // Rounds to four decimals (half to even); EInvalidCast when out of range or not finite.
+  // The exact value rounded to four decimals, half away from zero whatever the floating-point
+  // rounding mode; EInvalidCast when out of range or not finite.
   static Currency FromDouble(double AValue);
   double ToDouble() const { return static_cast<double>(Raw) / Scale; }
   friend constexpr bool operator==(Currency, Currency) = default;

@@ -73,6 +73,12 @@ TEST_F(TolvaroTest, ResponsesFillTheirRecords) {
   const TCancelResponse cancel = Api->Cancel({Minor(5025), "13660", "T", "k"});
   EXPECT_EQ((cancel.OriginalAmount - cancel.NewAmount) / 100, Currency::FromDouble(50.25));
 
+  Transport->Push({200, "OK", R"({"Success":true,"ErrorCode":"0","Status":"confirmed","PaymentId":"13660",)"
+                               R"("Amount":"10050"})"});
+  const TStateResponse state = Api->GetState({"13660", "T", "k"});
+  EXPECT_EQ(StatusFromText(state.Status), CONFIRMED);
+  EXPECT_EQ(state.Amount / 100, Currency::FromDouble(100.5));
+
   // No Success and no ErrorCode member: false and 0.
   Transport->Push({200, "OK", R"({"Data":"https:\/\/qr.example\/x"})"});
   const TQrResponse qr = Api->GetQr({"13660", "T", "k"});
@@ -116,6 +122,10 @@ TEST(Tokens, Sha256OfUtf8Text) {
             "bb65d43dc0491228ef80ee361b30dac4f87d06c11741916b2027836c32a7660c");
   EXPECT_EQ(MakeToken(TStateRequest{"P", "T", ""}, "pw"), Sha256Hex("pwPT"));
   EXPECT_EQ(MakeToken(TCancelQrRequest{"P", "T", ""}, "pw"), Sha256Hex("pwPT"));
+  // A Token already in the record (a stale one) never enters its own hash.
+  EXPECT_EQ(MakeToken(TStateRequest{"P", "T", "stale"}, "pw"), Sha256Hex("pwPT"));
+  EXPECT_EQ(MakeToken(TCancelRequest{Currency::FromDouble(100.50) * 100, "P", "T", "stale"}, "pw"),
+            Sha256Hex("10050pwPT"));
   // Refund: the amount text as in the body comes first ("10050pwPT", "1234.5pwPT").
   EXPECT_EQ(MakeToken(TCancelRequest{Currency::FromDouble(100.50) * 100, "P", "T", ""}, "pw"),
             "ba74594be15497a61bd4133dc3dd77b735af770d16c595cd8edc153ec97085a5");

@@ -427,4 +427,40 @@ TEST(EmptyMarker, OnlyTheStringKindsCompareTheirTextWithNull) {
   }
 }
 
+TEST(EmptyMarker, NumbersAreAbsentOnlyAtTheirMarker) {
+  struct TCase {
+    std::string Name;
+    TTypeInfo Info;
+    std::function<bool(const TTypeInfo&)> Absent;
+    bool Expected;
+  };
+  const auto kind = [](TTypeKind AKind, TFloatType AFloat = TFloatType::ftDouble) {
+    TTypeInfo ti;
+    ti.Kind = AKind;
+    ti.FloatType = AFloat;
+    return ti;
+  };
+  const auto of = [](auto AValue) {
+    return [AValue](const TTypeInfo& ti) mutable { return EMPTY::IsEmpty(TValue{&ti, &AValue}); };
+  };
+  const TTypeInfo i32 = kind(TTypeKind::tkInteger), i64 = kind(TTypeKind::tkInt64),
+                  dbl = kind(TTypeKind::tkFloat), cur = kind(TTypeKind::tkFloat, TFloatType::ftCurr);
+  const std::vector<TCase> cases = {
+      {"Integer 999999999", i32, of(int32_t{999999999}), true},
+      {"Integer 999999998", i32, of(int32_t{999999998}), false},
+      {"Integer 1000000000", i32, of(int32_t{1000000000}), false},
+      {"Int64 999999999", i64, of(int64_t{999999999}), true},
+      {"Int64 999999998", i64, of(int64_t{999999998}), false},
+      {"Int64 1000000000", i64, of(int64_t{1000000000}), false},
+      {"Int64 999999999 + 2^32", i64, of(int64_t{999999999} + (int64_t{1} << 32)), false},
+      {"Double 999999999.99", dbl, of(999999999.99), true},
+      {"Double 999999999.98", dbl, of(999999999.98), false},
+      {"Currency 999999999.99", cur, of(Currency::FromRaw(9999999999900)), true},
+      {"Currency 999999999.9899", cur, of(Currency::FromRaw(9999999999899)), false},
+      {"Currency 999999999.9901", cur, of(Currency::FromRaw(9999999999901)), false},
+      {"Currency 999999999", cur, of(Currency::FromRaw(9999999990000)), false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.Absent(c.Info), c.Expected) << c.Name;
+}
+
 }  // namespace

@@ -168,6 +168,12 @@ TEST(JsonReading, MembersMapToFieldsByTheRules) {
       {"{\"Message\":\"a\xFF" "b\"}", false, 0, 0, "", "a\xEF\xBF\xBD" "b"},  // decoded as UTF-8 reads it
       {R"({"Message":"a\u0000b"})", false, 0, 0, "", std::string("a\0b", 3)},
       {" \r\n\t{ } ", false, 0, 0, "", ""},
+      // Valid numbers beyond the range of a double keep their text; as a number they read as 0.
+      {R"({"Amount":1e400,"Success":true})", true, 0, 0, "", ""},
+      {R"({"Amount":-1E+400,"ErrorCode":1e999999999999})", false, 0, 0, "", ""},
+      {R"({"Message":)" + std::string(400, '9') + "}", false, 0, 0, "", std::string(400, '9')},
+      {R"({"Other":[1e400,{"x":-2e308}],"Message":"1e400 \"2e400\"","Status":"S"})", false, 0, 0, "S",
+       "1e400 \"2e400\""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Body);
@@ -221,9 +227,6 @@ TEST(JsonReading, BadShapesAndBodiesFailWithTheirMessages) {
       {flat(maxNodes - 1), arrayToText},
       {flat(maxNodes), notFound},
       {std::string(MaxResponseSize, '['), notFound},
-      // The parser refuses numbers beyond the range of double: the body is not JSON to it.
-      {R"({"Amount":1e400})", notFound},
-      {R"({"Message":)" + std::string(400, '9') + "}", notFound},
       {std::string(100000, '['), notFound},
       {std::string(100000, '{'), notFound},
   };
@@ -327,6 +330,44 @@ TEST(JsonDocument, CompactWriterKeepsNumberTextAndNestingUpToTheLimit) {
   // Hostile nesting: no document, and neither a crash nor a raise.
   EXPECT_EQ(TJSONDocument::Parse(deep(TJSONDocument::MaxParseDepth)), nullptr);
   EXPECT_EQ(TJSONDocument::Parse(deep(100000)), nullptr);
+}
+
+TEST(JsonDocument, NumbersBeyondDoubleKeepTheirTextAndMalformedOnesStillFail) {
+  const std::string kept = R"({"a":[1e400,-12345678901234567890123,2,0.5e-400],"b":"9e999","c":1E+309,"d":-0})";
+  const auto doc = TJSONDocument::Parse(kept);
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(doc->ToJSON(), kept);
+  for (const char* bad : {"[1e400.5]", "[01e400]", "[1e400e1]", "[-1e]", "[1e400,]", "{\"a\":1e400"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_FALSE(TJSONDocument::Parse(bad));
+  }
+}
+
+TEST(CurrencyRounding, OneTieRuleWhateverTheFloatingPointRoundingMode) {
+  struct TCase {
+    double In;
+    int64_t Raw;
+  };
+  // 0.03125 and 0.15625 are exact binary ties at the fourth decimal: half away from zero
+  // (half to even would give 312 and 1562).
+  const std::vector<TCase> cases = {{0.03125, 313},        {-0.03125, -313},       {0.15625, 1563},
+                                    {-0.15625, -1563},     {100.5, 1005000},       {0.1, 1000},
+                                    {-0.1, -1000},         {0.00045, 4},  // 0.000449999... in binary: below the tie
+                                    {2.675, 26750},        {1e-300, 0},            {-4.9e-324, 0},
+                                    {922337203685477.5, 9223372036854775000}};
+  const int saved = std::fegetround();
+  for (const int mode : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+    ASSERT_EQ(std::fesetround(mode), 0);
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::to_string(mode) + " " + std::to_string(c.In));
+      EXPECT_EQ(Currency::FromDouble(c.In).Raw, c.Raw);
+    }
+    // The division path (minor units to currency) uses the same rule.
+    EXPECT_EQ((Currency::FromRaw(125) / 10).Raw, 13);
+    EXPECT_EQ((Currency::FromRaw(-125) / 10).Raw, -13);
+    EXPECT_EQ((Currency::FromRaw(135) / 10).Raw, 14);
+  }
+  std::fesetround(saved);
 }
 
 TEST(JsonDocument, OversizedBodyIsRefused) {
