@@ -1,0 +1,31 @@
+# The bank sandbox as a ctest fixture of this build tree.
+#   tolvaro_use_sandbox(<test>...)  the tests require the tree's running sandbox; they find it
+#                                   through TOLVARO_SANDBOX, the absolute path of its info file
+#                                   (http=, https=, ca_pem=, ca_der=, pid= lines).
+# The fixture is named bank_sandbox_native or bank_sandbox_windows (TOLVARO_SANDBOX_FIXTURE):
+# one ctest run covers both trees, and fixture names are global in a run.
+if(WIN32)
+  # Built for the host by tools/sandbox as an external project.
+  set(TOLVARO_SANDBOX_HOST_DIR ${CMAKE_BINARY_DIR}/sandbox-host)
+  set(TOLVARO_SANDBOX_BINARY ${TOLVARO_SANDBOX_HOST_DIR}/tolvaro_sandbox)
+  set(TOLVARO_SANDBOX_FIXTURE bank_sandbox_windows)
+else()
+  set(TOLVARO_SANDBOX_BINARY $<TARGET_FILE:tolvaro_sandbox>)
+  set(TOLVARO_SANDBOX_FIXTURE bank_sandbox_native)
+endif()
+set(TOLVARO_SANDBOX_DIR ${CMAKE_BINARY_DIR}/sandbox)
+set(TOLVARO_SANDBOX_INFO ${TOLVARO_SANDBOX_DIR}/sandbox.info)
+
+add_test(NAME ${TOLVARO_SANDBOX_FIXTURE}_start
+         COMMAND ${CMAKE_SOURCE_DIR}/tools/sandbox/sandbox-fixture.sh start ${TOLVARO_SANDBOX_BINARY} ${TOLVARO_SANDBOX_DIR})
+set_tests_properties(${TOLVARO_SANDBOX_FIXTURE}_start PROPERTIES FIXTURES_SETUP ${TOLVARO_SANDBOX_FIXTURE} TIMEOUT 120)
+add_test(NAME ${TOLVARO_SANDBOX_FIXTURE}_stop
+         COMMAND ${CMAKE_SOURCE_DIR}/tools/sandbox/sandbox-fixture.sh stop ${TOLVARO_SANDBOX_DIR})
+set_tests_properties(${TOLVARO_SANDBOX_FIXTURE}_stop PROPERTIES FIXTURES_CLEANUP ${TOLVARO_SANDBOX_FIXTURE} TIMEOUT 60)
+
+function(tolvaro_use_sandbox)
+  foreach(test ${ARGN})
+    set_property(TEST ${test} APPEND PROPERTY FIXTURES_REQUIRED ${TOLVARO_SANDBOX_FIXTURE})
+    set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT TOLVARO_SANDBOX=${TOLVARO_SANDBOX_INFO})
+  endforeach()
+endfunction()

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# The test run's bank sandbox, as a ctest fixture of one build tree.
+#   sandbox-fixture.sh start SANDBOX_BINARY WORKDIR   make a throw-away CA and a server certificate
+#                                                     for localhost, start the sandbox, wait until
+#                                                     it listens (WORKDIR/sandbox.info)
+#   sandbox-fixture.sh stop WORKDIR                   stop it by its PID
+# The sandbox's output goes to WORKDIR/sandbox.out, its request log to WORKDIR/requests.log.
+set -u
+
+stop_pid() {
+  local pid=$1 i
+  # Only a process that is still our sandbox (a PID may have been reused).
+  [ -r "/proc/$pid/cmdline" ] || return 0
+  tr '\0' ' ' <"/proc/$pid/cmdline" | grep -q 'tolvaro_sandbox' || return 0
+  kill -TERM "$pid" 2>/dev/null || return 0
+  for i in $(seq 1 100); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  echo "sandbox $pid did not stop on SIGTERM within 10 s; killing it" >&2
+  kill -KILL "$pid" 2>/dev/null
+  return 1
+}
+
+cmd=${1:-}
+case "$cmd" in
+  start)
+    bin=${2:?sandbox binary}; dir=${3:?work dir}
+    mkdir -p "$dir"
+    dir=$(cd "$dir" && pwd)
+    # A sandbox left by an interrupted run of this tree goes first.
+    if [ -f "$dir/sandbox.pid" ]; then stop_pid "$(cat "$dir/sandbox.pid")"; fi
+    rm -f "$dir/sandbox.info" "$dir/sandbox.pid" "$dir/sandbox.out"
+    if [ ! -x "$bin" ]; then echo "no sandbox binary at $bin (build it first)" >&2; exit 1; fi
+
+    # A new CA for every run: nothing but this run's test prefix or CA file trusts it.
+    (
+      set -e
+      cd "$dir"
+      rm -f ca.key ca.pem ca.der server.key server.csr server.pem ca.srl
+      openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 \
+        -subj "/CN=Tolvaro sandbox test CA $$" \
+        -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign"
+      openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj "/CN=localhost"
+      printf 'subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\nkeyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n' >server.ext
+      openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 \
+        -extfile server.ext
+      openssl x509 -in ca.pem -outform DER -out ca.der
+    ) >"$dir/openssl.out" 2>&1 || { echo "cannot make the test certificates:" >&2; cat "$dir/openssl.out" >&2; exit 1; }
+
+    https_args=(--https 127.0.0.1:0)
+    # Clients may resolve localhost to ::1 first: listen there too when the host has IPv6.
+    if [ -e /proc/net/if_inet6 ] && grep -q '^0\{31\}1 ' /proc/net/if_inet6; then
+      https_args+=(--https '[::1]:0')
+    fi
+    setsid "$bin" --http 127.0.0.1:0 "${https_args[@]}" --cert "$dir/server.pem" --key "$dir/server.key" \
+      --info-file "$dir/sandbox.info" --info "ca_pem=$dir/ca.pem" --info "ca_der=$dir/ca.der" \
+      --log "$dir/requests.log" </dev/null >"$dir/sandbox.out" 2>&1 &
+    pid=$!
+    echo "$pid" >"$dir/sandbox.pid"
+    for i in $(seq 1 300); do
+      if [ -s "$dir/sandbox.info" ]; then
+        # The sandbox's own word for its PID (setsid may have forked).
+        sed -n 's/^pid=//p' "$dir/sandbox.info" >"$dir/sandbox.pid"
+        cat "$dir/sandbox.info"
+        exit 0
+      fi
+      if ! kill -0 "$pid" 2>/dev/null; then
+        echo "the sandbox exited before listening:" >&2
+        cat "$dir/sandbox.out" >&2
+        rm -f "$dir/sandbox.pid"
+        exit 1
+      fi
+      sleep 0.1
+    done
+    echo "the sandbox did not start listening within 30 s:" >&2
+    cat "$dir/sandbox.out" >&2
+    stop_pid "$pid"
+    rm -f "$dir/sandbox.pid"
+    exit 1
+    ;;
+  stop)
+    dir=${2:?work dir}
+    rc=0
+    if [ -f "$dir/sandbox.pid" ]; then
+      stop_pid "$(cat "$dir/sandbox.pid")" || rc=1
+      rm -f "$dir/sandbox.pid"
+    fi
+    # What the sandbox printed (sanitizer reports included) goes into the test's output.
+    [ -s "$dir/sandbox.out" ] && cat "$dir/sandbox.out"
+    exit $rc
+    ;;
+  *)
+    echo "usage: sandbox-fixture.sh start SANDBOX_BINARY WORKDIR | stop WORKDIR" >&2
+    exit 2
+    ;;
+esac
