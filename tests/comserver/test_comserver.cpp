@@ -1,0 +1,455 @@
+// The COM server as hosts and installers meet it: registered by the prefix's regsvr32,
+// created by ProgID, driven through IDispatch, asked by COM whether it may unload.
+#include <windows.h>
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "../host/DispatchTestKit.h"
+#include "TestClassIdentity.h"
+#include "host/uClassIdentity.h"
+#include "host/uDebugLog.h"
+#include "host/uEquipment.h"
+#include "platform/uComPtr.h"
+#include "platform/uFiles.h"
+#include "platform/uHandles.h"
+#include "platform/uRegistry.h"
+#include "platform/uStrings.h"
+
+namespace {
+
+using TValues = std::map<std::wstring, std::pair<DWORD, std::wstring>>;  // name -> (type, text)
+using TTree = std::map<std::wstring, TValues>;                           // key path -> values
+
+const std::wstring kClassKey = std::wstring(L"CLSID\\") + kTestClassGuidText;
+const std::wstring kMachineClasses = L"Software\\Classes";  // under HKEY_LOCAL_MACHINE
+const std::wstring kUserClasses = L"Software\\Classes";     // under HKEY_CURRENT_USER
+
+std::wstring ExeFolder() { return IncludeTrailingPathDelimiter(ThisModuleFileName().substr(0, ThisModuleFileName().find_last_of(L'\\'))); }
+std::wstring TestDllPath() { return ExeFolder() + L"tolvarotest.dll"; }
+
+// Every key and value of Root\Path\..., keyed by the path relative to Root.
+void ReadTree(HKEY Root, const std::wstring& Path, TTree& Tree) {
+  const TRegKey key = TRegKey::Open(Root, Path, KEY_READ);
+  if (!key) return;
+  TValues& values = Tree[Path];
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[512];
+    DWORD nameLen = 512, type = 0;
+    if (RegEnumValueW(key.Get(), i, name, &nameLen, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) break;
+    std::wstring text;
+    key.ReadString(name, text);
+    values[name] = {type, text};
+  }
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[512];
+    DWORD nameLen = 512;
+    if (RegEnumKeyExW(key.Get(), i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    ReadTree(Root, Path + L"\\" + name, Tree);
+  }
+}
+
+// What the test class owns under one classes root (HKLM or HKCU "Software\Classes").
+TTree OurEntries(HKEY Root, const std::wstring& Classes) {
+  TTree tree;
+  ReadTree(Root, Classes + L"\\" + kClassKey, tree);
+  ReadTree(Root, Classes + L"\\" + kTestProgID, tree);
+  return tree;
+}
+
+TTree ExpectedEntries(const std::wstring& Classes, const std::wstring& ServerPath) {
+  const std::wstring c = Classes + L"\\";
+  return {
+      {c + kClassKey, {{L"", {REG_SZ, kTestDescription}}}},
+      {c + kClassKey + L"\\InprocServer32", {{L"", {REG_SZ, ServerPath}}, {L"ThreadingModel", {REG_SZ, L"Apartment"}}}},
+      {c + kClassKey + L"\\ProgID", {{L"", {REG_SZ, kTestProgID}}}},
+      {c + kTestProgID, {{L"", {REG_SZ, kTestDescription}}}},
+      {c + kTestProgID + L"\\Clsid", {{L"", {REG_SZ, kTestClassGuidText}}}},
+  };
+}
+
+std::string Show(const TTree& Tree) {
+  std::wstring text;
+  for (const auto& [path, values] : Tree) {
+    text += path + L"\n";
+    for (const auto& [name, value] : values)
+      text += L"  [" + name + L"] (" + std::to_wstring(value.first) + L") " + value.second + L"\n";
+  }
+  return Utf16ToUtf8(text);
+}
+
+// Removes whatever a test (or an aborted earlier run) left of the test class.
+void RemoveTestEntries() {
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    RegDeleteTreeW(root, (kMachineClasses + L"\\" + kClassKey).c_str());
+    RegDeleteKeyW(root, (kMachineClasses + L"\\" + kClassKey).c_str());
+    RegDeleteTreeW(root, (kMachineClasses + L"\\" + kTestProgID).c_str());
+    RegDeleteKeyW(root, (kMachineClasses + L"\\" + kTestProgID).c_str());
+  }
+}
+
+// Runs the prefix's regsvr32 silently; its exit code, or -1 when it did not end in time.
+int Regsvr32(const std::wstring& Args, const std::wstring& Dll) {
+  std::wstring command = L"regsvr32.exe /s " + Args + (Args.empty() ? L"" : L" ") + L"\"" + Dll + L"\"";
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -2;
+  THandle process(pi.hProcess), thread(pi.hThread);
+  if (WaitForSingleObject(process.Get(), 120000) != WAIT_OBJECT_0) {
+    TerminateProcess(process.Get(), 99);
+    return -1;
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(process.Get(), &code);
+  return static_cast<int>(code);
+}
+
+bool RunningOnWine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+using TCanUnloadNow = HRESULT(STDAPICALLTYPE*)();
+using TGetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+
+class ComServer : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    RemoveTestEntries();
+    // Held for the whole run, so the module COM loads by the registered name is this one
+    // and stays loaded between tests.
+    Module = LoadLibraryW(TestDllPath().c_str());
+    ASSERT_NE(Module, nullptr);
+    CanUnloadNow = reinterpret_cast<TCanUnloadNow>(reinterpret_cast<void*>(GetProcAddress(Module, "DllCanUnloadNow")));
+    GetClassObject =
+        reinterpret_cast<TGetClassObject>(reinterpret_cast<void*>(GetProcAddress(Module, "DllGetClassObject")));
+    ASSERT_NE(CanUnloadNow, nullptr);
+    ASSERT_NE(GetClassObject, nullptr);
+  }
+  static void TearDownTestSuite() {
+    RemoveTestEntries();
+    CoUninitialize();
+  }
+  void TearDown() override { RemoveTestEntries(); }
+
+  // Registers machine-wide for the test's duration.
+  struct TRegistration {
+    explicit TRegistration(std::wstring Dll = TestDllPath()) : FDll(std::move(Dll)) { Code = Regsvr32(L"", FDll); }
+    ~TRegistration() { Regsvr32(L"/u", FDll); }
+    std::wstring FDll;
+    int Code = -1;
+  };
+
+  static TComPtr<IDispatch> CreateByProgID() {
+    TComPtr<IDispatch> object;
+    CLSID clsid{};
+    EXPECT_EQ(CLSIDFromProgID(kTestProgID, &clsid), S_OK);
+    EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_tolvarotest));
+    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, object.OutVoid()), S_OK);
+    return object;
+  }
+
+  static std::wstring CallText(IDispatch* Object, const std::wstring& Name, std::vector<VARIANT> Args = {}) {
+    TInvokeResult r = InvokeByName(Object, Name, std::move(Args));
+    EXPECT_EQ(r.Hr, S_OK) << Utf16ToUtf8(Name) << ": " << Utf16ToUtf8(r.ExcepDescription());
+    return r.Result.Type() == VT_BSTR ? VariantToString(r.Result.Get()) : std::wstring();
+  }
+
+  // Waits (bounded generously) until the module may unload.
+  static HRESULT WaitForUnloadable() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    HRESULT hr = CanUnloadNow();
+    while (hr != S_OK && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      hr = CanUnloadNow();
+    }
+    return hr;
+  }
+
+  static inline HMODULE Module = nullptr;
+  static inline TCanUnloadNow CanUnloadNow = nullptr;
+  static inline TGetClassObject GetClassObject = nullptr;
+};
+
+// ---------------------------------------------------------------------------------------
+// Registration
+
+struct TRegistrationForm {
+  const wchar_t* Install;
+  const wchar_t* Uninstall;
+  bool PerUser;
+};
+
+TEST_F(ComServer, RegistrationWritesTheEntriesUnderItsRootOnlyAndUnregistrationRemovesThem) {
+  const std::wstring dll = TestDllPath();
+  const TRegistrationForm forms[] = {
+      {L"", L"/u", false},                              // DllRegisterServer / DllUnregisterServer
+      {L"/i:machine /n", L"/u /i:machine /n", false},   // DllInstall with any other text: machine-wide
+      {L"/i:user /n", L"/u /i:user /n", true},          // DllInstall per user
+      {L"/i:USER /n", L"/u /i:User /n", true},          // ... whatever the case
+  };
+  for (const TRegistrationForm& form : forms) {
+    SCOPED_TRACE(Utf16ToUtf8(std::wstring(L"regsvr32 ") + form.Install));
+    const std::wstring classes = form.PerUser ? kUserClasses : kMachineClasses;
+    const HKEY root = form.PerUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    const HKEY otherRoot = form.PerUser ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    const TTree expected = ExpectedEntries(classes, dll);
+
+    ASSERT_EQ(Regsvr32(form.Install, dll), 0);
+    EXPECT_EQ(OurEntries(root, classes), expected) << Show(OurEntries(root, classes));
+    EXPECT_TRUE(OurEntries(otherRoot, kMachineClasses).empty()) << Show(OurEntries(otherRoot, kMachineClasses));
+
+    // Twice: the same entries, nothing more.
+    ASSERT_EQ(Regsvr32(form.Install, dll), 0);
+    EXPECT_EQ(OurEntries(root, classes), expected) << Show(OurEntries(root, classes));
+
+    // A host finds it by ProgID. Wine's classes root does not show the per-user classes
+    // (CLSIDFromProgID answers CO_E_CLASSSTRING there), so per-user lookup is Windows only.
+    if (!form.PerUser || !RunningOnWine()) {
+      TComPtr<IDispatch> object = CreateByProgID();
+      ASSERT_TRUE(object);
+      EXPECT_EQ(CallText(object.Get(), L"InstanceID").size(), 38u);
+    }
+
+    ASSERT_EQ(Regsvr32(form.Uninstall, dll), 0);
+    EXPECT_TRUE(OurEntries(root, classes).empty()) << Show(OurEntries(root, classes));
+    EXPECT_TRUE(OurEntries(otherRoot, kMachineClasses).empty());
+    // Unregistering what is not there is no failure.
+    EXPECT_EQ(Regsvr32(form.Uninstall, dll), 0);
+  }
+}
+
+TEST_F(ComServer, AModuleInAFolderWithASpaceIsRegisteredByItsShortName) {
+  wchar_t temp[MAX_PATH + 1] = {};
+  ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
+  const std::wstring folder = std::wstring(temp) + L"tolvaro com server test\\";
+  ASSERT_TRUE(ForceDirectories(folder));
+  const std::wstring copy = folder + L"tolvarotest.dll";
+  // A copy left loaded by an earlier failed run is still a fine copy of this build only
+  // when it could be replaced.
+  ASSERT_TRUE(CopyFileW(TestDllPath().c_str(), copy.c_str(), FALSE)) << GetLastError();
+
+  wchar_t shortName[MAX_PATH + 1] = {};
+  ASSERT_NE(GetShortPathNameW(copy.c_str(), shortName, MAX_PATH), 0u);
+  ASSERT_EQ(std::wstring(shortName).find(L' '), std::wstring::npos) << Utf16ToUtf8(shortName);
+
+  {
+    TRegistration registration(copy);
+    ASSERT_EQ(registration.Code, 0);
+    EXPECT_EQ(OurEntries(HKEY_LOCAL_MACHINE, kMachineClasses), ExpectedEntries(kMachineClasses, shortName));
+
+    // COM loads the copy by that name, and the copy knows its own file.
+    TComPtr<IDispatch> object = CreateByProgID();
+    ASSERT_TRUE(object);
+    TInvokeResult info = InvokeByName(object.Get(), L"ModuleInfo", {});
+    ASSERT_EQ(info.Hr, S_OK);
+    wchar_t longName[MAX_PATH + 1] = {};
+    ASSERT_NE(GetLongPathNameW(VariantToString(ItemOf(info.Result, 2).Get()).c_str(), longName, MAX_PATH), 0u);
+    EXPECT_EQ(CompareStringOrdinal(longName, -1, copy.c_str(), -1, TRUE), CSTR_EQUAL) << Utf16ToUtf8(longName);
+  }
+  EXPECT_TRUE(OurEntries(HKEY_LOCAL_MACHINE, kMachineClasses).empty());
+  CoFreeUnusedLibrariesEx(0, 0);
+  DeleteFileW(copy.c_str());  // best effort: the copy may still be loaded
+  RemoveDirectoryW(folder.c_str());
+}
+
+// A key that cannot take non-volatile subkeys makes the writes after the first fail.
+void BlockRegistrationUnder(HKEY Root, const std::wstring& Classes) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(Root, (Classes + L"\\" + kClassKey).c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+TEST_F(ComServer, Regsvr32ExitCodesTellLoadEntryPointAndRegistrationFailuresApart) {
+  const std::wstring dll = TestDllPath();
+  const int missing = Regsvr32(L"", ExeFolder() + L"no such module.dll");
+  wchar_t system[MAX_PATH + 1] = {};
+  ASSERT_NE(GetSystemDirectoryW(system, MAX_PATH), 0u);
+  // A real DLL without the server entry points.
+  const int noEntry = Regsvr32(L"", IncludeTrailingPathDelimiter(system) + L"version.dll");
+
+  BlockRegistrationUnder(HKEY_LOCAL_MACHINE, kMachineClasses);
+  const int failedRegistration = Regsvr32(L"", dll);
+  RemoveTestEntries();
+
+  // DllInstall takes back what a failed per-user registration wrote.
+  BlockRegistrationUnder(HKEY_CURRENT_USER, kUserClasses);
+  const int failedInstall = Regsvr32(L"/i:user /n", dll);
+  EXPECT_TRUE(OurEntries(HKEY_CURRENT_USER, kUserClasses).empty()) << Show(OurEntries(HKEY_CURRENT_USER, kUserClasses));
+  EXPECT_TRUE(OurEntries(HKEY_LOCAL_MACHINE, kMachineClasses).empty());
+
+  // regsvr32's codes: 3 the module did not load, 4 it lacks the entry point, 5 the entry
+  // point failed.
+  EXPECT_EQ(missing, 3);
+  EXPECT_EQ(noEntry, 4);
+  EXPECT_EQ(failedRegistration, 5);
+  EXPECT_EQ(failedInstall, 5);
+}
+
+// ---------------------------------------------------------------------------------------
+// Class object and unloading
+
+TEST_F(ComServer, ClassObjectServesOnlyItsClassAndItsInterfaces) {
+  IUnknown* sentinel = reinterpret_cast<IUnknown*>(0x1234);
+  void* out = sentinel;
+  EXPECT_EQ(GetClassObject(CLSID_tolvaro, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(out, nullptr);
+  out = sentinel;
+  EXPECT_EQ(GetClassObject(CLSID_tolvarotest, IID_IDispatch, &out), E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+
+  TComPtr<IClassFactory> factory;
+  ASSERT_EQ(GetClassObject(CLSID_tolvarotest, IID_IClassFactory, factory.OutVoid()), S_OK);
+  TComPtr<IUnknown> viaUnknown;
+  ASSERT_EQ(GetClassObject(CLSID_tolvarotest, IID_IUnknown, viaUnknown.OutVoid()), S_OK);
+
+  // No aggregation.
+  out = sentinel;
+  EXPECT_EQ(factory->CreateInstance(reinterpret_cast<IUnknown*>(factory.Get()), IID_IUnknown, &out),
+            CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(out, nullptr);
+  // An interface the object lacks: no object, and none left behind.
+  out = sentinel;
+  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, &out), E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(CanUnloadNow(), S_OK);
+
+  // The object's own interfaces.
+  TComPtr<IUnknown> object;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, object.OutVoid()), S_OK);
+  TComPtr<IDispatch> dispatch;
+  EXPECT_EQ(object->QueryInterface(IID_IDispatch, dispatch.OutVoid()), S_OK);
+  TComPtr<ISupportErrorInfo> errorInfo;
+  EXPECT_EQ(object->QueryInterface(IID_ISupportErrorInfo, errorInfo.OutVoid()), S_OK);
+}
+
+TEST_F(ComServer, ModuleStaysWhileAnObjectLivesTheFactoryIsLockedOrAModuleThreadRuns) {
+  TRegistration registration;
+  ASSERT_EQ(registration.Code, 0);
+  ASSERT_EQ(CanUnloadNow(), S_OK);
+
+  // Objects, with exact reference counts: the last release destroys the object.
+  {
+    TComPtr<IDispatch> object = CreateByProgID();
+    ASSERT_TRUE(object);
+    IDispatch* raw = object.Get();
+    EXPECT_EQ(CanUnloadNow(), S_FALSE);
+    EXPECT_EQ(raw->AddRef(), 2u);
+    EXPECT_EQ(raw->Release(), 1u);
+    TComPtr<IDispatch> taken(std::move(object));
+    EXPECT_EQ(CanUnloadNow(), S_FALSE);
+    EXPECT_EQ(taken.Get()->AddRef(), 2u);
+    EXPECT_EQ(taken.Get()->Release(), 1u);
+    raw->AddRef();
+    EXPECT_EQ(raw->Release(), 1u);
+  }
+  EXPECT_EQ(CanUnloadNow(), S_OK);
+
+  // Factory locks, counted.
+  {
+    TComPtr<IClassFactory> factory;
+    ASSERT_EQ(CoGetClassObject(CLSID_tolvarotest, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                               factory.OutVoid()),
+              S_OK);
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+  }
+  EXPECT_EQ(CanUnloadNow(), S_FALSE);
+  {
+    TComPtr<IClassFactory> factory;
+    ASSERT_EQ(GetClassObject(CLSID_tolvarotest, IID_IClassFactory, factory.OutVoid()), S_OK);
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(CanUnloadNow(), S_FALSE);
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(CanUnloadNow(), S_OK);
+    // An unbalanced unlock does not let a later lock count for nothing.
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    EXPECT_EQ(CanUnloadNow(), S_FALSE);
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+  }
+  EXPECT_EQ(CanUnloadNow(), S_OK);
+
+  // A worker thread of the module outlives the object that started it.
+  const std::wstring eventName = L"tolvarotest-stop-" + std::to_wstring(GetCurrentProcessId());
+  THandle stop(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
+  ASSERT_TRUE(stop.Valid());
+  {
+    TComPtr<IDispatch> object = CreateByProgID();
+    ASSERT_TRUE(object);
+    TVariant name = TVariant::FromString(eventName);
+    TInvokeResult started = InvokeByName(object.Get(), L"StartModuleThread", {ByVal(name)});
+    ASSERT_EQ(started.Hr, S_OK) << Utf16ToUtf8(started.ExcepDescription());
+  }
+  EXPECT_EQ(CanUnloadNow(), S_FALSE);
+  SetEvent(stop.Get());
+  EXPECT_EQ(WaitForUnloadable(), S_OK);
+}
+
+// ---------------------------------------------------------------------------------------
+// Objects
+
+TEST_F(ComServer, TwoObjectsByProgIDAreIndependent) {
+  TRegistration registration;
+  ASSERT_EQ(registration.Code, 0);
+  std::optional<TComPtr<IDispatch>> firstHolder(CreateByProgID());
+  TComPtr<IDispatch>& first = *firstHolder;
+  TComPtr<IDispatch> second = CreateByProgID();
+  ASSERT_TRUE(first);
+  ASSERT_TRUE(second);
+  EXPECT_NE(first.Get(), second.Get());
+
+  const std::wstring id1 = CallText(first.Get(), L"InstanceID");
+  const std::wstring id2 = CallText(second.Get(), L"InstanceID");
+  EXPECT_EQ(id1.size(), 38u);
+  EXPECT_EQ(id2.size(), 38u);
+  EXPECT_NE(id1, id2);
+
+  TVariant tag = TVariant::FromString(L"первый");
+  ASSERT_EQ(InvokeByName(first.Get(), L"SetTag", {ByVal(tag)}).Hr, S_OK);
+  EXPECT_EQ(CallText(first.Get(), L"GetTag"), L"первый");
+  EXPECT_EQ(CallText(second.Get(), L"GetTag"), L"");
+
+  // Releasing one leaves the other working.
+  firstHolder.reset();
+  EXPECT_EQ(CanUnloadNow(), S_FALSE);
+  EXPECT_EQ(CallText(second.Get(), L"InstanceID"), id2);
+}
+
+TEST_F(ComServer, VersionAndLogFolderAreTheModulesNotTheHosts) {
+  TRegistration registration;
+  ASSERT_EQ(registration.Code, 0);
+  TComPtr<IDispatch> object = CreateByProgID();
+  ASSERT_TRUE(object);
+  TInvokeResult info = InvokeByName(object.Get(), L"ModuleInfo", {});
+  ASSERT_EQ(info.Hr, S_OK);
+  const std::wstring dllVersion = VariantToString(ItemOf(info.Result, 0).Get());
+  const std::wstring dllLogDir = VariantToString(ItemOf(info.Result, 1).Get());
+  const std::wstring dllFile = VariantToString(ItemOf(info.Result, 2).Get());
+
+  EXPECT_EQ(dllVersion, kTestModuleVersionText);
+  const TModuleVersion exe = GetModuleVersion();
+  EXPECT_NE(std::to_wstring(exe.Major) + L"." + std::to_wstring(exe.Minor) + L"." + std::to_wstring(exe.Release) +
+                L"." + std::to_wstring(exe.Build),
+            dllVersion);
+
+  EXPECT_EQ(CompareStringOrdinal(dllFile.c_str(), -1, TestDllPath().c_str(), -1, TRUE), CSTR_EQUAL)
+      << Utf16ToUtf8(dllFile);
+  ASSERT_FALSE(dllLogDir.empty());
+  EXPECT_TRUE(dllLogDir.ends_with(L"\\tolvarotest\\")) << Utf16ToUtf8(dllLogDir);
+  const std::wstring exeLogDir = DefaultDebugLogDir();
+  EXPECT_TRUE(exeLogDir.ends_with(L"\\comserver_tests\\")) << Utf16ToUtf8(exeLogDir);
+}
+
+}  // namespace
