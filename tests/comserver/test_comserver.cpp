@@ -29,10 +29,13 @@ using TValues = std::map<std::wstring, std::pair<DWORD, std::wstring>>;  // name
 using TTree = std::map<std::wstring, TValues>;                           // key path -> values
 
 const std::wstring kClassKey = std::wstring(L"CLSID\\") + kTestClassGuidText;
-const std::wstring kMachineClasses = L"Software\\Classes";  // under HKEY_LOCAL_MACHINE
-const std::wstring kUserClasses = L"Software\\Classes";     // under HKEY_CURRENT_USER
+// The machine's classes under HKEY_LOCAL_MACHINE, the user's under HKEY_CURRENT_USER.
+const std::wstring kClasses = L"Software\\Classes";
 
-std::wstring ExeFolder() { return IncludeTrailingPathDelimiter(ThisModuleFileName().substr(0, ThisModuleFileName().find_last_of(L'\\'))); }
+std::wstring ExeFolder() {
+  const std::wstring exe = ThisModuleFileName();
+  return exe.substr(0, exe.find_last_of(L'\\') + 1);
+}
 std::wstring TestDllPath() { return ExeFolder() + L"tolvarotest.dll"; }
 
 // Every key and value of Root\Path\..., keyed by the path relative to Root.
@@ -88,10 +91,8 @@ std::string Show(const TTree& Tree) {
 // Removes whatever a test (or an aborted earlier run) left of the test class.
 void RemoveTestEntries() {
   for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-    RegDeleteTreeW(root, (kMachineClasses + L"\\" + kClassKey).c_str());
-    RegDeleteKeyW(root, (kMachineClasses + L"\\" + kClassKey).c_str());
-    RegDeleteTreeW(root, (kMachineClasses + L"\\" + kTestProgID).c_str());
-    RegDeleteKeyW(root, (kMachineClasses + L"\\" + kTestProgID).c_str());
+    RegDeleteTreeW(root, (kClasses + L"\\" + kClassKey).c_str());
+    RegDeleteTreeW(root, (kClasses + L"\\" + kTestProgID).c_str());
   }
 }
 
@@ -199,18 +200,17 @@ TEST_F(ComServer, RegistrationWritesTheEntriesUnderItsRootOnlyAndUnregistrationR
   };
   for (const TRegistrationForm& form : forms) {
     SCOPED_TRACE(Utf16ToUtf8(std::wstring(L"regsvr32 ") + form.Install));
-    const std::wstring classes = form.PerUser ? kUserClasses : kMachineClasses;
     const HKEY root = form.PerUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
     const HKEY otherRoot = form.PerUser ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-    const TTree expected = ExpectedEntries(classes, dll);
+    const TTree expected = ExpectedEntries(kClasses, dll);
 
     ASSERT_EQ(Regsvr32(form.Install, dll), 0);
-    EXPECT_EQ(OurEntries(root, classes), expected) << Show(OurEntries(root, classes));
-    EXPECT_TRUE(OurEntries(otherRoot, kMachineClasses).empty()) << Show(OurEntries(otherRoot, kMachineClasses));
+    EXPECT_EQ(OurEntries(root, kClasses), expected) << Show(OurEntries(root, kClasses));
+    EXPECT_TRUE(OurEntries(otherRoot, kClasses).empty()) << Show(OurEntries(otherRoot, kClasses));
 
     // Twice: the same entries, nothing more.
     ASSERT_EQ(Regsvr32(form.Install, dll), 0);
-    EXPECT_EQ(OurEntries(root, classes), expected) << Show(OurEntries(root, classes));
+    EXPECT_EQ(OurEntries(root, kClasses), expected) << Show(OurEntries(root, kClasses));
 
     // A host finds it by ProgID. Wine's classes root does not show the per-user classes
     // (CLSIDFromProgID answers CO_E_CLASSSTRING there), so per-user lookup is Windows only.
@@ -221,8 +221,8 @@ TEST_F(ComServer, RegistrationWritesTheEntriesUnderItsRootOnlyAndUnregistrationR
     }
 
     ASSERT_EQ(Regsvr32(form.Uninstall, dll), 0);
-    EXPECT_TRUE(OurEntries(root, classes).empty()) << Show(OurEntries(root, classes));
-    EXPECT_TRUE(OurEntries(otherRoot, kMachineClasses).empty());
+    EXPECT_TRUE(OurEntries(root, kClasses).empty()) << Show(OurEntries(root, kClasses));
+    EXPECT_TRUE(OurEntries(otherRoot, kClasses).empty());
     // Unregistering what is not there is no failure.
     EXPECT_EQ(Regsvr32(form.Uninstall, dll), 0);
   }
@@ -234,8 +234,6 @@ TEST_F(ComServer, AModuleInAFolderWithASpaceIsRegisteredByItsShortName) {
   const std::wstring folder = std::wstring(temp) + L"tolvaro com server test\\";
   ASSERT_TRUE(ForceDirectories(folder));
   const std::wstring copy = folder + L"tolvarotest.dll";
-  // A copy left loaded by an earlier failed run is still a fine copy of this build only
-  // when it could be replaced.
   ASSERT_TRUE(CopyFileW(TestDllPath().c_str(), copy.c_str(), FALSE)) << GetLastError();
 
   wchar_t shortName[MAX_PATH + 1] = {};
@@ -245,7 +243,7 @@ TEST_F(ComServer, AModuleInAFolderWithASpaceIsRegisteredByItsShortName) {
   {
     TRegistration registration(copy);
     ASSERT_EQ(registration.Code, 0);
-    EXPECT_EQ(OurEntries(HKEY_LOCAL_MACHINE, kMachineClasses), ExpectedEntries(kMachineClasses, shortName));
+    EXPECT_EQ(OurEntries(HKEY_LOCAL_MACHINE, kClasses), ExpectedEntries(kClasses, shortName));
 
     // COM loads the copy by that name, and the copy knows its own file.
     TComPtr<IDispatch> object = CreateByProgID();
@@ -256,7 +254,7 @@ TEST_F(ComServer, AModuleInAFolderWithASpaceIsRegisteredByItsShortName) {
     ASSERT_NE(GetLongPathNameW(VariantToString(ItemOf(info.Result, 2).Get()).c_str(), longName, MAX_PATH), 0u);
     EXPECT_EQ(CompareStringOrdinal(longName, -1, copy.c_str(), -1, TRUE), CSTR_EQUAL) << Utf16ToUtf8(longName);
   }
-  EXPECT_TRUE(OurEntries(HKEY_LOCAL_MACHINE, kMachineClasses).empty());
+  EXPECT_TRUE(OurEntries(HKEY_LOCAL_MACHINE, kClasses).empty());
   CoFreeUnusedLibrariesEx(0, 0);
   DeleteFileW(copy.c_str());  // best effort: the copy may still be loaded
   RemoveDirectoryW(folder.c_str());
@@ -279,15 +277,15 @@ TEST_F(ComServer, Regsvr32ExitCodesTellLoadEntryPointAndRegistrationFailuresApar
   // A real DLL without the server entry points.
   const int noEntry = Regsvr32(L"", IncludeTrailingPathDelimiter(system) + L"version.dll");
 
-  BlockRegistrationUnder(HKEY_LOCAL_MACHINE, kMachineClasses);
+  BlockRegistrationUnder(HKEY_LOCAL_MACHINE, kClasses);
   const int failedRegistration = Regsvr32(L"", dll);
   RemoveTestEntries();
 
   // DllInstall takes back what a failed per-user registration wrote.
-  BlockRegistrationUnder(HKEY_CURRENT_USER, kUserClasses);
+  BlockRegistrationUnder(HKEY_CURRENT_USER, kClasses);
   const int failedInstall = Regsvr32(L"/i:user /n", dll);
-  EXPECT_TRUE(OurEntries(HKEY_CURRENT_USER, kUserClasses).empty()) << Show(OurEntries(HKEY_CURRENT_USER, kUserClasses));
-  EXPECT_TRUE(OurEntries(HKEY_LOCAL_MACHINE, kMachineClasses).empty());
+  EXPECT_TRUE(OurEntries(HKEY_CURRENT_USER, kClasses).empty()) << Show(OurEntries(HKEY_CURRENT_USER, kClasses));
+  EXPECT_TRUE(OurEntries(HKEY_LOCAL_MACHINE, kClasses).empty());
 
   // regsvr32's codes: 3 the module did not load, 4 it lacks the entry point, 5 the entry
   // point failed.
@@ -343,17 +341,10 @@ TEST_F(ComServer, ModuleStaysWhileAnObjectLivesTheFactoryIsLockedOrAModuleThread
   {
     TComPtr<IDispatch> object = CreateByProgID();
     ASSERT_TRUE(object);
-    IDispatch* raw = object.Get();
     EXPECT_EQ(CanUnloadNow(), S_FALSE);
-    EXPECT_EQ(raw->AddRef(), 2u);
-    EXPECT_EQ(raw->Release(), 1u);
-    TComPtr<IDispatch> taken(std::move(object));
-    EXPECT_EQ(CanUnloadNow(), S_FALSE);
-    EXPECT_EQ(taken.Get()->AddRef(), 2u);
-    EXPECT_EQ(taken.Get()->Release(), 1u);
-    raw->AddRef();
-    EXPECT_EQ(raw->Release(), 1u);
-  }
+    EXPECT_EQ(object->AddRef(), 2u);
+    EXPECT_EQ(object->Release(), 1u);
+  }  // the host's only reference goes here
   EXPECT_EQ(CanUnloadNow(), S_OK);
 
   // Factory locks, counted.
@@ -450,6 +441,23 @@ TEST_F(ComServer, VersionAndLogFolderAreTheModulesNotTheHosts) {
   EXPECT_TRUE(dllLogDir.ends_with(L"\\tolvarotest\\")) << Utf16ToUtf8(dllLogDir);
   const std::wstring exeLogDir = DefaultDebugLogDir();
   EXPECT_TRUE(exeLogDir.ends_with(L"\\comserver_tests\\")) << Utf16ToUtf8(exeLogDir);
+}
+
+}  // namespace
+
+namespace {
+
+// The product's identity is written out in several forms; they must name one class.
+TEST(ClassIdentity, TheProductsNamesAgree) {
+  EXPECT_EQ(GuidToText(CLSID_tolvaro), kDriverClassGuidText);
+  EXPECT_EQ(std::wstring(kDriverClassGuidText), L"{" + std::wstring(kDriverModelID) + L"}");
+  EXPECT_EQ(std::wstring(kDriverProgID), std::wstring(kServerName) + L"." + kDriverClassName);
+  EXPECT_EQ(std::wstring(kDriverProgID), L"Qelm.tolvaro");
+  EXPECT_EQ(std::wstring(kDriverDescription), L"8.2 Equipment Driver 2.0");
+  // The test server never stands in for the product.
+  EXPECT_FALSE(IsEqualCLSID(CLSID_tolvarotest, CLSID_tolvaro));
+  EXPECT_EQ(GuidToText(CLSID_tolvarotest), kTestClassGuidText);
+  EXPECT_NE(std::wstring(kTestProgID), std::wstring(kDriverProgID));
 }
 
 }  // namespace
