@@ -106,6 +106,12 @@ Answer Bank::Handle(const Request& ARequest, bool AControlAllowed) {
     if (!n || *n < 1 || slash == std::string::npos) return ControlError(400, "expected /_redirect/N/<path>, N >= 1");
     const std::string rest = tail.substr(slash);
     const std::string next = *n - 1 >= 1 ? "/_redirect/" + std::to_string(*n - 1) + rest : rest;
+    // Each hop is a request of the terminal named in the body, if any.
+    if (const std::optional<Json> body = ParseJson(ARequest.Body); body && body->IsObject()) {
+      std::lock_guard<std::mutex> lock(FLock);
+      auto term = FTerminals.find(body->GetString("TerminalKey").value_or(""));
+      if (term != FTerminals.end()) term->second.Requests.push_back(ARequest);
+    }
     Answer a;
     a.Status = 307;
     a.ContentType.clear();

@@ -397,6 +397,10 @@ int main(int argc, char** argv) {
       l.Where.Port = port;
       return {};
     }
+    // cpp-httplib binds with SO_REUSEPORT, which would let a second sandbox share a port in
+    // use (and split the traffic); a plain bind first refuses that.
+    if (std::string why = BindProblem(l.Where); !why.empty())
+      return "cannot listen on " + l.Where.Text() + ": " + why;
     if (!l.Server->bind_to_port(l.Where.Host, l.Where.Port)) {
       std::string why = BindProblem(l.Where);
       return "cannot listen on " + l.Where.Text() + ": " + (why.empty() ? "address not available" : why);
