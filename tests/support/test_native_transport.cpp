@@ -141,6 +141,15 @@ TEST_F(NativeTransport, HungServerEndsInTheTimeout) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 }
 
+TEST_F(NativeTransport, IPv6LiteralsWork) {
+  if (Sandbox.Http6Base().empty()) GTEST_SKIP() << "no IPv6 loopback on this host";
+  const TResult r = Call(Sandbox.Http6Base() + "/v2/GetState");
+  EXPECT_EQ(r.Response.StatusCode, 200);
+  EXPECT_THAT(r.Body, HasSubstr("\"ErrorCode\":\"103\""));
+  // The Host header names the literal in brackets.
+  EXPECT_EQ(Sandbox.Requests(Key).back().Header("Host"), Sandbox.Http6Base().substr(7));
+}
+
 TEST_F(NativeTransport, NothingListeningIsATransportError) {
   // A port that was free a moment ago.
   const int fd = socket(AF_INET, SOCK_STREAM, 0);

@@ -110,6 +110,7 @@ TSandbox::TSandbox(const std::string& AInfoFile) {
     if (eq == std::string::npos) continue;
     const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
     if (key == "http") FHttp = value;
+    else if (key == "http6") FHttp6 = value;
     else if (key == "https") FHttps = value;
     else if (key == "ca_pem") FCaPem = PlatformPath(value);
     else if (key == "ca_der") FCaDer = PlatformPath(value);

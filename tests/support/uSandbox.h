@@ -39,6 +39,7 @@ class TSandbox {
   static std::string PlatformPath(const std::string& AUnixPath);
 
   std::string HttpBase() const { return FHttp; }    // http://127.0.0.1:<port>
+  std::string Http6Base() const { return FHttp6; }  // http://[::1]:<port>, empty without IPv6
   std::string HttpsBase() const { return FHttps; }  // https://localhost:<port>, empty without HTTPS
   std::string CaPemPath() const { return FCaPem; }  // paths for the running platform
   std::string CaDerPath() const { return FCaDer; }
@@ -62,7 +63,7 @@ class TSandbox {
   // One control call; the answer body. std::runtime_error on any failure.
   std::string Control(const std::string& AMethod, const std::string& APath, const std::string& ABody) const;
 
-  std::string FHttp, FHttps, FCaPem, FCaDer;
+  std::string FHttp, FHttp6, FHttps, FCaPem, FCaDer;
   int FPid = 0;
 };
 

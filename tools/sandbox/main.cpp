@@ -39,13 +39,13 @@ const char kUsage[] =
     "A bank API sandbox for the payment driver's tests and for integrators.\n"
     "\n"
     "  --http HOST:PORT        plain HTTP listener: bank operations and the control interface\n"
-    "                          (default 127.0.0.1:0; port 0 picks a free port)\n"
+    "                          (default 127.0.0.1:0; port 0 picks a free port); repeatable\n"
     "  --https HOST:PORT       HTTPS listener (bank operations only); repeatable. Port 0 on the\n"
     "                          first picks a free port; port 0 on later ones reuses that port,\n"
     "                          so 127.0.0.1 and ::1 can share it (IPv6 hosts in brackets: [::1]:0)\n"
     "  --cert FILE --key FILE  server certificate and private key (PEM) for --https\n"
     "  --terminal KEY:PASSWORD a terminal known from the start; repeatable\n"
-    "  --info-file FILE        written once every listener is up: http=, https=, pid= lines\n"
+    "  --info-file FILE        written once every listener is up: http=, http6=, https=, pid= lines\n"
     "  --info KEY=VALUE        an extra line for the info file; repeatable\n"
     "  --log FILE              append a line for every request (default: standard output)\n"
     "  --threads N             worker threads per listener (default 32)\n"
@@ -460,6 +460,12 @@ int main(int argc, char** argv) {
     if (h.Host == "0.0.0.0") h.Host = "127.0.0.1";
     if (h.Host == "::") h.Host = "::1";
     text += "http=http://" + h.Text() + "\n";
+    // The first plain listener on an IPv6 address, for clients that test IPv6 literals.
+    for (const Listener& l : listeners)
+      if (!l.Tls && &l != firstHttp && l.Where.Host.find(':') != std::string::npos) {
+        text += "http6=http://" + l.Where.Text() + "\n";
+        break;
+      }
     // The certificate names the host localhost, so that is the name to reach it by.
     if (firstHttps) text += "https=https://localhost:" + std::to_string(firstHttps->Where.Port) + "\n";
     for (const std::string& line : infoExtra) text += line + "\n";

@@ -48,12 +48,13 @@ case "$cmd" in
       openssl x509 -in ca.pem -outform DER -out ca.der
     ) >"$dir/openssl.out" 2>&1 || { echo "cannot make the test certificates:" >&2; cat "$dir/openssl.out" >&2; exit 1; }
 
-    https_args=(--https 127.0.0.1:0)
-    # Clients may resolve localhost to ::1 first: listen there too when the host has IPv6.
+    listen_args=(--http 127.0.0.1:0 --https 127.0.0.1:0)
+    # Clients may resolve localhost to ::1 first: listen there too when the host has IPv6
+    # (and for plain HTTP, so IPv6 literals can be tested: the info file's http6= line).
     if [ -e /proc/net/if_inet6 ] && grep -q '^0\{31\}1 ' /proc/net/if_inet6; then
-      https_args+=(--https '[::1]:0')
+      listen_args+=(--https '[::1]:0' --http '[::1]:0')
     fi
-    setsid "$bin" --http 127.0.0.1:0 "${https_args[@]}" --cert "$dir/server.pem" --key "$dir/server.key" \
+    setsid "$bin" "${listen_args[@]}" --cert "$dir/server.pem" --key "$dir/server.key" \
       --info-file "$dir/sandbox.info" --info "ca_pem=$dir/ca.pem" --info "ca_der=$dir/ca.der" \
       --log "$dir/requests.log" </dev/null >"$dir/sandbox.out" 2>&1 &
     pid=$!
