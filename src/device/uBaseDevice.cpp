@@ -235,7 +235,20 @@ int32_t TBaseDevice::Disable() {
 
 int32_t TBaseDevice::DoCheckHealth(std::wstring& ResultDescription) {
   const bool wasEnabled = GetEnabled();
-  const int32_t code = wasEnabled ? kOK : Enable(ResultDescription);
+  int32_t code = kOK;
+  if (!wasEnabled) {
+    try {
+      code = Enable(ResultDescription);
+    } catch (...) {
+      // Enabled for the check only: whatever an enable that failed half-way set up is
+      // switched off again before the failure goes on to the host.
+      try {
+        Disable();
+      } catch (...) {
+      }
+      throw;
+    }
+  }
   // The standard text of the result, not whatever the enable hook said.
   ResultDescription = GetDriverResultDescription(code);
   if (!wasEnabled) Disable();

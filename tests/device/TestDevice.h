@@ -25,6 +25,7 @@ public:
   std::wstring HookDescription;  // what a failing hook says
   bool HasSettingsDialog = true;
   bool ImplementsPayments = false;
+  bool EnableRaises = false;
   int32_t PaymentCode = 0;
   std::vector<std::wstring> LastInputs;  // what the last payment operation received
   int64_t LastAmount = -1;
@@ -48,7 +49,13 @@ public:
   void OnDestroy() override { Log(L"OnDestroy"); }
   int32_t OnInit(std::wstring& d) override { return Hook(L"OnInit", InitCode, d); }
   int32_t OnOpen(std::wstring& d) override { return Hook(L"OnOpen", OpenCode, d); }
-  int32_t OnEnable(std::wstring& d) override { return Hook(L"OnEnable", EnableCode, d); }
+  int32_t OnEnable(std::wstring& d) override {
+    if (EnableRaises) {
+      Log(L"OnEnable");
+      throw Exception(L"Нет связи с банком");
+    }
+    return Hook(L"OnEnable", EnableCode, d);
+  }
   int32_t OnDisable(std::wstring& d) override { return Hook(L"OnDisable", DisableCode, d); }
   void OnBeforeClose() override { Log(L"OnBeforeClose"); }
   void OnAfterClose() override { Log(L"OnAfterClose"); }

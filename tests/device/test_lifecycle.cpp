@@ -239,6 +239,14 @@ TEST_F(DeviceFixture, CheckHealthEnablesForTheCheckOnlyAndReportsTheStandardText
   EXPECT_EQ(Str(ItemOf(out, 1)), L"Неизвестная ошибка");
   EXPECT_EQ(*Journal, (std::vector<std::wstring>{L"OnEnable", L"OnDisable"}));
   EXPECT_EQ(Device->DeviceState(), dsInited);
+
+  // An enable that raises is undone too, and its message reaches the host.
+  Device->EnableRaises = true;
+  Journal->clear();
+  EXPECT_TRUE(IsFalse(Call(L"CheckHealth", TVariant(), out)));
+  EXPECT_EQ(ItemOf(out, 0).Get().lVal, 1001);
+  EXPECT_EQ(Str(ItemOf(out, 1)), L"Нет связи с банком");
+  EXPECT_EQ(*Journal, (std::vector<std::wstring>{L"OnEnable", L"OnDisable"}));
 }
 
 TEST(DeviceLifetime, ReleasingAnEnabledDeviceDisablesItBeforeDestroying) {
