@@ -207,6 +207,8 @@ class TNativeHTTPClient final : public IHTTPClient {
       req.path = u->Target;
       req.headers.emplace("Host", u->HostHeader());
       for (const THTTPHeader& h : AHeaders) req.headers.emplace(h.Name, h.Value);
+      // The library adds Host (set above), Accept, User-Agent, Content-Length, and for a body
+      // without a content type "text/plain"; the bank calls always name theirs.
       if (hasBody) req.body = ASource->Bytes();
       AContent.Clear();
       std::exception_ptr writeFailure;

@@ -140,9 +140,12 @@ std::mutex gStopLock;
 std::condition_variable gStopCv;
 bool gStopping = false;
 
-void Delay(int ms) {
+// Returns the time actually waited, in ms.
+long long Delay(int ms) {
+  const auto start = std::chrono::steady_clock::now();
   std::unique_lock<std::mutex> lock(gStopLock);
   gStopCv.wait_for(lock, std::chrono::milliseconds(ms), [] { return gStopping; });
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
 
 // The socket a request came on: the one whose peer is the request's remote address and
@@ -259,7 +262,7 @@ void Install(httplib::Server& srv, Bank& bank, RequestLog& log, bool tls, int th
     r.Scheme = tls ? "https" : "http";
     r.Host = req.get_header_value("Host");
     Answer a = bank.Handle(r, control);
-    if (a.DelayMs > 0) Delay(a.DelayMs);
+    const long long waited = a.DelayMs > 0 ? Delay(a.DelayMs) : 0;
     const char* what = "";
     if (a.K == Answer::Kind::Drop) {
       DropConnection(req);
@@ -287,7 +290,7 @@ void Install(httplib::Server& srv, Bank& bank, RequestLog& log, bool tls, int th
     }
     log.Write(Now() + " " + (tls ? "https " : "http ") + req.remote_addr + ":" + std::to_string(req.remote_port) +
               " " + req.method + " " + req.path + " -> " + std::to_string(a.K == Answer::Kind::Normal ? a.Status : 0) +
-              what + (a.DelayMs ? " after " + std::to_string(a.DelayMs) + " ms" : "") + " | " +
+              what + (a.DelayMs ? " after " + std::to_string(waited) + " of " + std::to_string(a.DelayMs) + " ms" : "") + " | " +
               Printable(req.body, 2048) + " | " + Printable(a.Body, 512));
   };
   const std::string any = ".*";
@@ -297,7 +300,7 @@ void Install(httplib::Server& srv, Bank& bank, RequestLog& log, bool tls, int th
   srv.Delete(any, handler);
   srv.Patch(any, handler);
   srv.Options(any, handler);
-  srv.set_keep_alive_timeout(2);
+  srv.set_keep_alive_timeout(1);
   // A handler that throws answers 500 instead of ending the process.
   srv.set_exception_handler([&log](const httplib::Request& req, httplib::Response& res, std::exception_ptr ep) {
     std::string what = "unknown";
