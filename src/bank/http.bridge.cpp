@@ -68,8 +68,11 @@ void SetDefaultHTTPClientFactory(std::shared_ptr<IHTTPClientFactory> AFactory) {
 }
 
 std::shared_ptr<IHTTPClientFactory> DefaultHTTPClientFactory() {
-  std::lock_guard<std::mutex> lock(DefaultFactoryLock());
-  return DefaultFactorySlot();
+  {
+    std::lock_guard<std::mutex> lock(DefaultFactoryLock());
+    if (DefaultFactorySlot()) return DefaultFactorySlot();
+  }
+  return PlatformHTTPClientFactory();  // a TDevice works without further setup
 }
 
 const TTypeInfo* TTypeInfoProvider<TStringStream>::Get() {

@@ -12,6 +12,7 @@
 #include "uBankExceptions.h"
 #include "uBankStrings.h"
 #include "uHTTPClient.h"
+#include "uJSON.h"
 
 namespace bank {
 
@@ -67,7 +68,27 @@ std::string ErrorText(DWORD AError) {
 }
 
 [[noreturn]] void Fail(const char* AStep, DWORD AError) {
+  // Wine reports an expired receive time-out as the socket's WSAETIMEDOUT: the same failure.
+  if (AError == WSAETIMEDOUT) AError = ERROR_WINHTTP_TIMEOUT;
   throw EHTTPClientException(FormatText(AStep, ErrorText(AError)));
+}
+
+// A header text as the server sent its bytes. WinHTTP widens header bytes with the ANSI code
+// page; UTF-8 bytes (a Russian reason phrase) are taken back when that is lossless.
+std::string HeaderText(const std::wstring& AText) {
+  bool ascii = true;
+  for (const wchar_t c : AText) ascii = ascii && c < 0x80;
+  if (ascii || AText.empty()) return Utf16ToUtf8(AText);
+  BOOL lossy = FALSE;
+  const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, AText.data(), static_cast<int>(AText.size()),
+                                    nullptr, 0, nullptr, &lossy);
+  if (n > 0 && !lossy) {
+    std::string bytes(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, AText.data(), static_cast<int>(AText.size()), bytes.data(), n,
+                        nullptr, &lossy);
+    if (!lossy && IsValidUtf8(bytes)) return bytes;
+  }
+  return Utf16ToUtf8(AText);
 }
 
 // A session with the system proxy: the automatic mode where the system has it (Windows 8.1
@@ -110,11 +131,70 @@ THeaderList ParseRawHeaders(const std::wstring& ARaw) {
     if (colon != std::wstring::npos && colon > 0) {
       size_t v = colon + 1;
       while (v < line.size() && (line[v] == L' ' || line[v] == L'\t')) ++v;
-      out.push_back({Utf16ToUtf8(line.substr(0, colon)), Utf16ToUtf8(line.substr(v))});
+      out.push_back({HeaderText(line.substr(0, colon)), HeaderText(line.substr(v))});
     }
     start = end;
   }
   return out;
+}
+
+struct TTarget {
+  bool Secure = false;
+  std::wstring Host;    // an IPv6 literal without its brackets
+  INTERNET_PORT Port = 0;
+  std::wstring Object;  // path and query
+};
+
+// Scheme, host, port and path of an http(s) URL. Parsed here: Wine's WinHttpCrackUrl cuts an
+// IPv6 literal ("[::1]") at its first colon.
+TTarget ParseUrl(const std::string& AURL) {
+  const auto bad = [&] { return EHTTPClientException(FormatText(SHTTPBadURL, AURL)); };
+  TTarget t;
+  const size_t colon = AURL.find("://");
+  if (colon == std::string::npos) throw bad();
+  std::string scheme = AURL.substr(0, colon);
+  for (char& c : scheme)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  if (scheme == "https")
+    t.Secure = true;
+  else if (scheme != "http")
+    throw bad();
+  const size_t hostStart = colon + 3;
+  size_t end = AURL.find_first_of("/?#", hostStart);
+  if (end == std::string::npos) end = AURL.size();
+  std::string authority = AURL.substr(hostStart, end - hostStart);
+  if (const size_t at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
+  std::string host, port;
+  if (!authority.empty() && authority.front() == '[') {
+    const size_t close = authority.find(']');
+    if (close == std::string::npos) throw bad();
+    host = authority.substr(1, close - 1);
+    if (close + 1 < authority.size()) {
+      if (authority[close + 1] != ':') throw bad();
+      port = authority.substr(close + 2);
+    }
+  } else {
+    const size_t c = authority.find(':');
+    host = authority.substr(0, c);
+    if (c != std::string::npos) port = authority.substr(c + 1);
+  }
+  if (host.empty()) throw bad();
+  t.Host = Utf8ToUtf16(host);
+  t.Port = t.Secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
+  if (!port.empty()) {
+    unsigned long value = 0;
+    for (const char c : port) {
+      if (c < '0' || c > '9' || value > 65535) throw bad();
+      value = value * 10 + static_cast<unsigned long>(c - '0');
+    }
+    if (value == 0 || value > 65535) throw bad();
+    t.Port = static_cast<INTERNET_PORT>(value);
+  }
+  std::string object = AURL.substr(end);
+  if (const size_t hash = object.find('#'); hash != std::string::npos) object.erase(hash);
+  if (object.empty() || object.front() != '/') object.insert(object.begin(), '/');
+  t.Object = Utf8ToUtf16(object);
+  return t;
 }
 
 class TWinHTTPClient final : public IHTTPClient {
@@ -123,18 +203,10 @@ class TWinHTTPClient final : public IHTTPClient {
 
   THTTPResponse Execute(const std::string& AMethod, const std::string& AURL, const THeaderList& AHeaders,
                         const TStream* ASource, TStream& AContent) override {
-    std::wstring url = Utf8ToUtf16(AURL);
-    URL_COMPONENTS parts{};
-    parts.dwStructSize = sizeof parts;
-    parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength =
-        static_cast<DWORD>(-1);
-    if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
-      throw EHTTPClientException(FormatText(SHTTPBadURL, AURL + " " + ErrorText(GetLastError())));
-    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-    std::wstring object(parts.lpszUrlPath, parts.dwUrlPathLength);
-    object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-    if (object.empty()) object = L"/";
-    const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    const TTarget target = ParseUrl(AURL);
+    const std::wstring& host = target.Host;
+    const std::wstring& object = target.Object;
+    const bool secure = target.Secure;
 
     const TInternetHandle session(OpenSession());
     if (!session) Fail(SHTTPSessionFailed, GetLastError());
@@ -144,8 +216,7 @@ class TWinHTTPClient final : public IHTTPClient {
     DWORD redirects = static_cast<DWORD>(FOptions.MaxRedirects);
     WinHttpSetOption(session.Get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects, sizeof redirects);
 
-    // An IPv6 literal comes out of the URL without its brackets.
-    const TInternetHandle connection(WinHttpConnect(session.Get(), host.c_str(), parts.nPort, 0));
+    const TInternetHandle connection(WinHttpConnect(session.Get(), host.c_str(), target.Port, 0));
     if (!connection) Fail(SHTTPConnectFailed, GetLastError());
 
     const TInternetHandle request(WinHttpOpenRequest(connection.Get(), Utf8ToUtf16(AMethod).c_str(), object.c_str(),
@@ -185,17 +256,22 @@ class TWinHTTPClient final : public IHTTPClient {
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
       Fail(SHTTPReceiveFailed, GetLastError());
     result.StatusCode = static_cast<int>(status);
-    result.StatusText = Utf16ToUtf8(QueryHeaderText(request.Get(), WINHTTP_QUERY_STATUS_TEXT));
+    result.StatusText = HeaderText(QueryHeaderText(request.Get(), WINHTTP_QUERY_STATUS_TEXT));
     result.Headers = ParseRawHeaders(QueryHeaderText(request.Get(), WINHTTP_QUERY_RAW_HEADERS_CRLF));
 
     // A declared length past the stream's limit is refused before anything is read.
     DWORD64 declared = 0;
+    bool hasLength = false;
     for (const auto& h : result.Headers) {
-      if (_stricmp(h.Name.c_str(), "Content-Length") == 0) declared = _strtoui64(h.Value.c_str(), nullptr, 10);
+      if (_stricmp(h.Name.c_str(), "Content-Length") == 0) {
+        declared = _strtoui64(h.Value.c_str(), nullptr, 10);
+        hasLength = true;
+      }
     }
     if (declared > AContent.Limit()) throw EHTTPBridgeException(SResponseTooLarge);
 
     std::string chunk;
+    DWORD64 received = 0;
     for (;;) {
       DWORD available = 0;
       if (!WinHttpQueryDataAvailable(request.Get(), &available)) Fail(SHTTPReceiveFailed, GetLastError());
@@ -206,7 +282,11 @@ class TWinHTTPClient final : public IHTTPClient {
         Fail(SHTTPReceiveFailed, GetLastError());
       if (read == 0) break;
       AContent.Write(std::string_view(chunk.data(), read));  // raises past the limit
+      received += read;
     }
+    // A connection closed before the declared length arrived is a broken answer, not a short one.
+    if (hasLength && received < declared && AMethod != "HEAD" && status != 204 && status != 304)
+      Fail(SHTTPReceiveFailed, ERROR_WINHTTP_CONNECTION_ERROR);
     return result;
   }
 

@@ -26,7 +26,10 @@ class DeviceTest : public logkit::ExchangeLogTest {
   std::vector<std::string> LoggedLines() {
     auto lines = logkit::ReadLines(File);
     std::vector<std::string> out;
-    for (size_t i = 6; i < lines.size(); ++i) out.push_back(lines[i].size() > 23 ? lines[i].substr(23) : lines[i]);
+    for (size_t i = 6; i < lines.size(); ++i) {
+      const bool stamped = lines[i].size() > 23 && lines[i][0] >= '0' && lines[i][0] <= '9';
+      out.push_back(stamped ? lines[i].substr(23) : lines[i]);
+    }
     return out;
   }
 
