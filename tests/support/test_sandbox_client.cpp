@@ -147,6 +147,7 @@ TEST_F(SandboxClient, ErrorAnswersFailTheCallWithTheirText) {
       {R"({"Kind":"error","ErrorCode":14,"Message":"Отказ"})", "Отказ "},
       {R"({"Kind":"error","ErrorCode":"0","Message":"ignored"})", ""},
       {R"({"Kind":"error","ErrorCode":null})", "'null' is not a valid integer value"},
+      {R"({"Kind":"error","ErrorCode":1e400,"Message":"M"})", "'1e400' is not a valid integer value"},
       {R"({"Kind":"raw","Status":502,"Reason":"Bad Gateway","ContentType":"text/html","Body":"<html>502</html>"})",
        "Некорректная структура ответа. Ожидается application/json"},
       {R"({"Kind":"raw","Status":404,"Reason":"Not Found","Body":""})", "Not Found"},
