@@ -77,6 +77,10 @@ Answer JsonAnswer(int AStatus, const Json& ABody) {
 
 void Bank::AddTerminal(const std::string& AKey, const std::string& APassword) {
   std::lock_guard<std::mutex> lock(FLock);
+  ResetTerminal(AKey, APassword);
+}
+
+void Bank::ResetTerminal(const std::string& AKey, const std::string& APassword) {
   Terminal t;
   t.Password = APassword;
   FTerminals[AKey] = std::move(t);
@@ -333,10 +337,7 @@ Answer Bank::Control(const Request& ARequest) {
     const auto key = body->GetString("TerminalKey");
     const auto password = body->GetString("Password");
     if (!key || key->empty() || !password) return ControlError(400, "TerminalKey and Password (strings) are required");
-    Terminal t;
-    t.Password = *password;
-    FTerminals[*key] = std::move(t);
-    std::erase_if(FPayments, [&](const auto& p) { return p.second.TerminalKey == *key; });
+    ResetTerminal(*key, *password);
     return JsonAnswer(200, ok);
   }
   if (parts.size() == 2 && parts[0] == "payments" && body) {

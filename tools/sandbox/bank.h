@@ -2,7 +2,6 @@
 // The sandbox's bank: terminals, payments and their life cycle, scripted answers, and
 // the control interface. Transport-independent: the server feeds it requests and sends
 // what it answers.
-#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -61,6 +60,8 @@ class Bank {
     std::vector<Request> Requests;
   };
 
+  // A new terminal (or a fresh one in place of the old): no scripts, behaviour, payments or requests.
+  void ResetTerminal(const std::string& AKey, const std::string& APassword);  // FLock held
   Answer Control(const Request& ARequest);
   Answer Operation(const std::string& AOperation, const Request& ARequest, const Json& ABody);
   Answer Scripted(const Json& AScript);
