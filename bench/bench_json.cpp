@@ -16,6 +16,10 @@
 
 #include "uDeviceCommon.h"
 #include "uJsonConverterFactory.h"
+#include "uHTTPClient.h"
+
+// Built without the platform seams: nothing here talks to a server.
+std::shared_ptr<bank::IHTTPClientFactory> bank::PlatformHTTPClientFactory() { return nullptr; }
 
 namespace {
 

@@ -7,31 +7,11 @@
 #include "uJsonConverterFactory.h"
 #include "uTextUtils.h"
 
-#include <optional>
-
 namespace bank {
 
 namespace {
 
 constexpr std::string_view LogSource = "TDevice";
-
-// The text of a member as the check reads it: a string's content, a number as written,
-// "null", "true" or "false"; arrays and objects have none.
-std::string NodeText(const TJSONDocument& ADoc, TJSONDocument::TIndex ANode) {
-  switch (ADoc.Kind(ANode)) {
-    case TJSONDocument::TKind::String:
-    case TJSONDocument::TKind::Number: return std::string(ADoc.Text(ANode));
-    case TJSONDocument::TKind::Null: return "null";
-    case TJSONDocument::TKind::True: return "true";
-    case TJSONDocument::TKind::False: return "false";
-    default: return {};
-  }
-}
-
-std::string MemberText(const TJSONDocument& ADoc, std::string_view AName) {
-  const TJSONDocument::TIndex m = ADoc.Member(ADoc.Root(), AName);
-  return m == TJSONDocument::npos ? std::string() : NodeText(ADoc, m);
-}
 
 }  // namespace
 
@@ -70,23 +50,6 @@ void TDevice::DoAfterExecute(const std::string& ARequestMethod, const std::strin
                          " " + body,
                      lmlDebug);
   CheckBankResponse(AResponse.StatusCode, AResponse.StatusText, body);
-}
-
-void CheckBankResponse(int AStatusCode, const std::string& AStatusText, const std::string& ABodyText) {
-  if (ABodyText.empty()) {
-    if (AStatusCode != 200) throw Exception(AStatusText);
-    return;  // the converter then reports the missing value
-  }
-  const std::unique_ptr<TJSONDocument> doc = TJSONDocument::Parse(ABodyText);
-  if (!doc || doc->Empty()) throw Exception(SNotJSONAnswer);
-  // Case-sensitive and the first occurrence only: "errorcode" passes unexamined.
-  const TJSONDocument::TIndex code = doc->Member(doc->Root(), "ErrorCode");
-  if (code == TJSONDocument::npos) return;
-  const std::string text = NodeText(*doc, code);
-  const std::optional<int32_t> value = ParseInt32(Trim(text));
-  if (!value) throw EConvertError(FormatText(SInvalidInteger, text));
-  if (*value == 0) return;
-  throw Exception(MemberText(*doc, "Message") + " " + MemberText(*doc, "Details"));
 }
 
 }  // namespace bank

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "uDeviceCommon.h"
+#include "uResponseCheck.h"
 
 namespace bank {
 
@@ -39,8 +40,5 @@ class TDevice {
   std::string FBaseURL;
   std::string FDeviceFolder;
 };
-
-// The response check alone: raises for an error answer, returns for an acceptable one.
-void CheckBankResponse(int AStatusCode, const std::string& AStatusText, const std::string& ABodyText);
 
 }  // namespace bank

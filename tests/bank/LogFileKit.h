@@ -61,8 +61,11 @@ class ExchangeLogTest : public ::testing::Test {
     std::error_code ignored;
     std::filesystem::remove_all(Dir, ignored);
   }
+
+ public:
   static long Pid();
 
+ protected:
   std::filesystem::path Dir, File;
 };
 

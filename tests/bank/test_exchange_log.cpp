@@ -2,6 +2,7 @@
 // default path, dropped lines, concurrent writers.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <regex>
 #include <set>
 #include <thread>
@@ -185,6 +186,37 @@ TEST_F(ExchangeLogFile, ConcurrentWritersNeverInterleaveWithinALine) {
     seen.insert(m[1].str() + "#" + m[2].str());
   }
   EXPECT_EQ(seen.size(), static_cast<size_t>(Threads * Lines));
+}
+
+// The process ends with the log on: the module's unload writes the stop banner.
+TEST(ExchangeLogUnload, StopBannerWhenTheModuleUnloadsWhileOn) {
+  // A death test's child may run this body again in a new process (Windows): it keeps the
+  // parent's file, found through the environment.
+  if (std::getenv("TOLVARO_XLOG_UNLOAD_FILE") == nullptr) {
+    const auto name = std::filesystem::temp_directory_path() /
+                      ("tolvaro-xlog-unload-" + std::to_string(logkit::ExchangeLogTest::Pid()) + ".log");
+#if defined(_WIN32)
+    _putenv_s("TOLVARO_XLOG_UNLOAD_FILE", logkit::PathText(name).c_str());
+#else
+    setenv("TOLVARO_XLOG_UNLOAD_FILE", logkit::PathText(name).c_str(), 1);
+#endif
+  }
+  const std::filesystem::path file = std::filesystem::u8path(std::getenv("TOLVARO_XLOG_UNLOAD_FILE"));
+  std::filesystem::remove(file);
+  EXPECT_EXIT(
+      {
+        ExchangeLog::SetLogFileName(std::getenv("TOLVARO_XLOG_UNLOAD_FILE"));
+        ExchangeLog::SetLogLevel(3);
+        ExchangeLog::Log("TDevice", "last", lmlDebug);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  const auto lines = ReadLines(file);
+  std::filesystem::remove(file);
+  ASSERT_EQ(lines.size(), 6u + 1u + 2u);
+  EXPECT_EQ(Body(lines[6]), "\tDEBUG\tTDevice: \tlast");
+  EXPECT_EQ(lines[7], "============Stop log===============");
+  EXPECT_EQ(lines[8], "");
 }
 
 TEST(ExchangeLogBanner, SystemNamesByVersion) {
