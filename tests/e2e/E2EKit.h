@@ -1,0 +1,158 @@
+#pragma once
+// The product DLL as a host meets it: registered by the prefix's regsvr32, created by ProgID,
+// given the test equipment manager, configured with SetSettings and driven through Invoke
+// against the bank sandbox. Each session has a terminal of its own at the sandbox.
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "../device/TestEquipmentManager.h"
+#include "../host/DispatchTestKit.h"
+#include "../host/LogTestKit.h"
+#include "platform/uComPtr.h"
+#include "platform/uFiles.h"
+#include "platform/uHandles.h"
+#include "platform/uStrings.h"
+#include "uSandbox.h"
+
+namespace e2e {
+
+inline constexpr wchar_t kProgID[] = L"Qelm.tolvaro";
+// {973CB31E-3A3E-4B58-B93D-262E5857EFC4}, written out here so that a changed class GUID fails.
+inline constexpr wchar_t kClassGuidText[] = L"{973CB31E-3A3E-4B58-B93D-262E5857EFC4}";
+
+inline std::wstring ExeFolder() {
+  const std::wstring exe = ThisModuleFileName();
+  return exe.substr(0, exe.find_last_of(L'\\') + 1);
+}
+inline std::wstring DllPath() { return ExeFolder() + L"tolvaro.dll"; }
+
+// Runs the prefix's regsvr32 silently; its exit code, or -1 when it did not end in time.
+inline int Regsvr32(const std::wstring& Args, const std::wstring& Dll = DllPath()) {
+  std::wstring command = L"regsvr32.exe /s " + Args + (Args.empty() ? L"" : L" ") + L"\"" + Dll + L"\"";
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -2;
+  THandle process(pi.hProcess), thread(pi.hThread);
+  if (WaitForSingleObject(process.Get(), 120000) != WAIT_OBJECT_0) {
+    TerminateProcess(process.Get(), 99);
+    return -1;
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(process.Get(), &code);
+  return static_cast<int>(code);
+}
+
+inline bool RunningOnWine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+inline std::wstring Str(const TVariant& v) { return VariantToString(v.Get()); }
+inline bool IsTrue(const TInvokeResult& r) { return r.Result.Type() == VT_BOOL && r.Result.Get().boolVal == VARIANT_TRUE; }
+inline std::wstring W(const std::string& s) { return Utf8ToUtf16(s); }
+inline std::string U8(const std::wstring& s) { return Utf16ToUtf8(s); }
+
+// InData of SetSettings: one settings table [7 rows, one column per setting] with ID and Value.
+inline TVariant SettingsInData(const std::vector<std::pair<std::wstring, TVariant>>& Values) {
+  SAFEARRAYBOUND bounds[2] = {{7, 0}, {static_cast<ULONG>(Values.size()), 0}};
+  SAFEARRAY* sa = SafeArrayCreate(VT_VARIANT, 2, bounds);
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_ARRAY | VT_VARIANT;
+  v.parray = sa;
+  TVariant table = TVariant::Take(v);
+  for (LONG i = 0; i < static_cast<LONG>(Values.size()); ++i) {
+    TVariant id = TVariant::FromString(Values[i].first);
+    LONG idCell[2] = {0, i}, valueCell[2] = {1, i};
+    SafeArrayPutElement(sa, idCell, &id.Get());
+    SafeArrayPutElement(sa, valueCell, const_cast<VARIANT*>(&Values[i].second.Get()));
+  }
+  return MakeVariantArray({table});
+}
+
+inline TVariant Args(std::initializer_list<TVariant> Items) { return MakeVariantArray(Items); }
+
+// The process's module handle of the product and its two entry points the tests ask directly.
+struct TProductModule {
+  HMODULE Module = nullptr;
+  HRESULT(STDAPICALLTYPE* CanUnloadNow)() = nullptr;
+  HRESULT(STDAPICALLTYPE* GetClassObject)(REFCLSID, REFIID, void**) = nullptr;
+
+  // Waits (bounded generously) until the module may unload.
+  HRESULT WaitForUnloadable() const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    HRESULT hr = CanUnloadNow();
+    while (hr != S_OK && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      hr = CanUnloadNow();
+    }
+    return hr;
+  }
+};
+TProductModule& Product();
+
+// One driver object as a host holds it, with its own sandbox terminal and device folder.
+class TSession {
+public:
+  struct TOptions {
+    int WaitTimeout = 30;
+    int LineLength = 40;
+    bool DebugLog = true;
+    bool Https = false;
+  };
+
+  explicit TSession(TOptions Options);
+  TSession() : TSession(TOptions{}) {}
+  ~TSession();
+  TSession(const TSession&) = delete;
+  TSession& operator=(const TSession&) = delete;
+
+  IDispatch* Disp() const { return FObject.Get(); }
+  // Releases the host's reference (the object goes when it held the last one).
+  void Release() {
+    if (FObject) FObject->Release();
+    *FObject.OutPtr() = nullptr;
+  }
+
+  // A public method: (InData, OutData by reference, TimeOut 0).
+  TInvokeResult Call(const std::wstring& Name, const TVariant& InData, TVariant& OutData) const {
+    TVariant timeOut = TVariant::FromInt(0);
+    return InvokeByName(Disp(), Name, {ByVal(InData), RefTo(OutData), ByVal(timeOut)});
+  }
+
+  // RegisterQrCode for an amount; the payment's identifier ("" on failure, which is expected false).
+  std::wstring Register(double Amount);
+
+  tolvaro::test::TSandbox Sandbox;
+  std::string Key;
+  std::wstring Password;
+  std::wstring DeviceID;
+  std::wstring DeviceFolder;  // with a trailing delimiter
+  std::wstring HostURL;
+
+  static TScratchFolder& Scratch();
+
+private:
+  TComPtr<IDispatch> FObject;
+  TTestEquipmentManager* FManager = nullptr;
+};
+
+// Every file under a folder (recursively), full paths.
+std::vector<std::wstring> FilesUnder(const std::wstring& Folder);
+// The folders a test run's logs go to besides device folders: the debug log's default folder
+// and the exchange log's, under common application data.
+std::vector<std::wstring> DefaultLogFolders();
+// Whether a file's bytes hold the text in the ANSI code page, UTF-8 or UTF-16.
+bool FileHolds(const std::wstring& File, const std::wstring& Text);
+
+}  // namespace e2e

@@ -1,0 +1,213 @@
+// The product as COM and the host's files meet it: its registry entries, its class object,
+// independent objects, what the module (not the host program) reports, and the session's
+// debug log.
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "E2EKit.h"
+#include "platform/uRegistry.h"
+
+namespace {
+
+using namespace e2e;
+
+using TValues = std::map<std::wstring, std::wstring>;  // value name -> REG_SZ text
+using TTree = std::map<std::wstring, TValues>;         // key path -> values
+
+const std::wstring kClasses = L"Software\\Classes";
+const std::wstring kClassKey = std::wstring(L"CLSID\\") + kClassGuidText;
+
+void ReadTree(HKEY Root, const std::wstring& Path, TTree& Tree) {
+  const TRegKey key = TRegKey::Open(Root, Path, KEY_READ);
+  if (!key) return;
+  TValues& values = Tree[Path];
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[512];
+    DWORD nameLen = 512, type = 0;
+    if (RegEnumValueW(key.Get(), i, name, &nameLen, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) break;
+    std::wstring text;
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ)) << U8(Path) << " " << U8(name);
+    key.ReadString(name, text);
+    values[name] = text;
+  }
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[512];
+    DWORD nameLen = 512;
+    if (RegEnumKeyExW(key.Get(), i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    ReadTree(Root, Path + L"\\" + name, Tree);
+  }
+}
+
+TTree OurEntries(HKEY Root) {
+  TTree tree;
+  ReadTree(Root, kClasses + L"\\" + kClassKey, tree);
+  ReadTree(Root, kClasses + L"\\" + kProgID, tree);
+  return tree;
+}
+
+TTree ExpectedEntries() {
+  const std::wstring c = kClasses + L"\\";
+  const std::wstring description = L"8.2 Equipment Driver 2.0";
+  return {
+      {c + kClassKey, {{L"", description}}},
+      {c + kClassKey + L"\\InprocServer32", {{L"", DllPath()}, {L"ThreadingModel", L"Apartment"}}},
+      {c + kClassKey + L"\\ProgID", {{L"", kProgID}}},
+      {c + kProgID, {{L"", description}}},
+      {c + kProgID + L"\\Clsid", {{L"", kClassGuidText}}},
+  };
+}
+
+std::string Show(const TTree& Tree) {
+  std::wstring text;
+  for (const auto& [path, values] : Tree) {
+    text += path + L"\n";
+    for (const auto& [name, value] : values) text += L"  [" + name + L"] " + value + L"\n";
+  }
+  return U8(text);
+}
+
+// ------------------------------------------------------------------------------------------
+
+TEST(Server, RegistrationMachineWideAndPerUserWritesItsEntriesOnlyAndUnregistrationRemovesThem) {
+  // The run registers machine-wide; this test starts from nothing and puts that back.
+  ASSERT_EQ(Regsvr32(L"/u"), 0);
+  ASSERT_TRUE(OurEntries(HKEY_LOCAL_MACHINE).empty());
+  const struct {
+    const wchar_t* Install;
+    const wchar_t* Uninstall;
+    HKEY Root, Other;
+  } forms[] = {
+      {L"", L"/u", HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER},
+      {L"/i:user /n", L"/u /i:user /n", HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE},
+  };
+  for (const auto& form : forms) {
+    SCOPED_TRACE(U8(std::wstring(L"regsvr32 ") + form.Install));
+    for (int time = 0; time < 2; ++time) {  // twice: the same entries
+      ASSERT_EQ(Regsvr32(form.Install), 0);
+      EXPECT_EQ(OurEntries(form.Root), ExpectedEntries()) << Show(OurEntries(form.Root));
+      EXPECT_TRUE(OurEntries(form.Other).empty()) << Show(OurEntries(form.Other));
+    }
+    ASSERT_EQ(Regsvr32(form.Uninstall), 0);
+    EXPECT_TRUE(OurEntries(form.Root).empty()) << Show(OurEntries(form.Root));
+  }
+  ASSERT_EQ(Regsvr32(L""), 0);
+}
+
+TEST(Server, TheClassObjectServesTheDriverOnly) {
+  void* out = reinterpret_cast<void*>(0x1234);
+  const CLSID other = {0x18F8590B, 0x060A, 0x45ED, {0xA6, 0xB6, 0x7E, 0x31, 0x83, 0xBF, 0x72, 0xC4}};
+  EXPECT_EQ(Product().GetClassObject(other, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(out, nullptr);
+  CLSID clsid{};
+  ASSERT_EQ(CLSIDFromString(kClassGuidText, &clsid), S_OK);
+  TComPtr<IClassFactory> factory;
+  EXPECT_EQ(Product().GetClassObject(clsid, IID_IClassFactory, factory.OutVoid()), S_OK);
+}
+
+TEST(Server, TwoObjectsByProgIDHaveTheirOwnStateAndInstanceInTheSharedLogFile) {
+  TSession::TOptions options;
+  options.DebugLog = false;
+  TSession first(options);
+  TSession second(options);
+  // Both devices log into one folder's day file.
+  const std::wstring shared = TSession::Scratch().Path() + L"devices\\shared\\";
+  CreateDirectoryW(shared.c_str(), nullptr);
+  TVariant out;
+  for (TSession* s : {&first, &second}) {
+    TVariant id = TVariant::FromString(L"shared"), description;
+    ASSERT_TRUE(IsTrue(InvokeByName(s->Disp(), L"Open", {ByVal(id), RefTo(description)})));
+    ASSERT_TRUE(IsTrue(s->Call(L"SetSettings", SettingsInData({{L"DebugLogEnabled", TVariant::FromBool(true)}}), out)));
+    ASSERT_TRUE(IsTrue(s->Call(L"Enable", TVariant(), out)));
+  }
+  // Settings are per object.
+  ASSERT_TRUE(IsTrue(first.Call(L"SetSettings", SettingsInData({{L"LineLength", TVariant::FromInt(21)}}), out)));
+  for (TSession* s : {&first, &second}) {
+    ASSERT_TRUE(IsTrue(s->Call(L"GetSettings", TVariant(), out)));
+    const TVariant table = ItemOf(out, 0);
+    for (LONG column = 0;; ++column) {
+      LONG id[2] = {0, column}, value[2] = {1, column};
+      if (Str(SafeArrayItem(VariantSafeArray(table.Get()), id)) != L"LineLength") continue;
+      EXPECT_EQ(VariantToInt(SafeArrayItem(VariantSafeArray(table.Get()), value).Get()), s == &first ? 21 : 40);
+      break;
+    }
+  }
+
+  std::set<std::wstring> instances;
+  for (const std::wstring& line : DebugLogLines(shared)) {
+    const size_t at = line.find(L" Inst.: {");
+    if (at != std::wstring::npos && line.find(L"device ID: \tshared") != std::wstring::npos)
+      instances.insert(line.substr(at + 8, 38));
+  }
+  EXPECT_EQ(instances.size(), 2u);
+  EXPECT_EQ(FilesIn(shared, L"*").size(), 1u);
+}
+
+// ------------------------------------------------------------------------------------------
+
+TEST(Server, VersionAndDefaultLogFolderAreTheModulesNotTheHostProgramsWhichHasNoVersion) {
+  // This program has no version resource of its own.
+  DWORD handle = 0;
+  EXPECT_EQ(GetFileVersionInfoSizeW(ThisModuleFileName().c_str(), &handle), 0u);
+
+  TSession::TOptions options;
+  options.DebugLog = false;
+  TSession s(options);
+  TVariant out;
+  ASSERT_TRUE(IsTrue(s.Call(L"GetDeviceInfo", TVariant(), out)));
+  EXPECT_EQ(Str(ItemOf(out, 0)), L"FastPaymentSystem");
+  EXPECT_EQ(Str(ItemOf(out, 1)), L"973CB31E-3A3E-4B58-B93D-262E5857EFC4");
+  EXPECT_EQ(Str(ItemOf(out, 2)), L"Quorvel: Система быстрых платежей Tolvaro");
+  EXPECT_EQ(ItemOf(out, 3).Get().lVal, 1);
+  EXPECT_EQ(ItemOf(out, 4).Get().lVal, 0);
+  EXPECT_EQ(ItemOf(out, 5).Get().lVal, 17);
+  EXPECT_EQ(Str(ItemOf(out, 6)), L"Qelm.tolvaro");
+  EXPECT_EQ(ItemOf(out, 8).Get().boolVal, VARIANT_TRUE);
+  EXPECT_EQ(Str(ItemOf(out, 9)), L"Драйвер системы быстрых платежей Tolvaro");
+
+  // A device folder that does not exist: the logs go to the module's default folder, named
+  // after the DLL, and the exchange lines with them.
+  const std::wstring device = L"nofolder-" + NewGuidText().substr(1, 8);
+  TVariant id = TVariant::FromString(device), description;
+  ASSERT_TRUE(IsTrue(InvokeByName(s.Disp(), L"Open", {ByVal(id), RefTo(description)})));
+  ASSERT_TRUE(IsTrue(s.Call(L"SetSettings", SettingsInData({{L"DebugLogEnabled", TVariant::FromBool(true)}}), out)));
+  ASSERT_TRUE(IsTrue(s.Call(L"Enable", TVariant(), out)));
+  ASSERT_FALSE(s.Register(3).empty());
+  const std::wstring folder = DefaultLogFolders()[0];
+  bool header = false, exchange = false;
+  for (const std::wstring& line : DebugLogLines(folder)) {
+    header |= line.find(L"device ID: \t" + device) != std::wstring::npos;
+    exchange |= line.find(W("> POST " + s.Sandbox.HttpBase() + "/v2/Init")) != std::wstring::npos &&
+                line.find(W(s.Key)) != std::wstring::npos;
+  }
+  EXPECT_TRUE(header) << U8(folder);
+  EXPECT_TRUE(exchange);
+  const std::wstring common = IncludeTrailingPathDelimiter(SpecialFolderPath(CSIDL_COMMON_APPDATA, false));
+  EXPECT_TRUE(FilesIn(common + L"e2e_tests\\", L"*").empty());
+}
+
+TEST(Server, TheDebugLogOfASessionHasTheHeaderTracesAndExchangeInOneDayFileWithThePasswordMasked) {
+  TSession s;
+  s.Sandbox.SetBehaviour(s.Key, "CONFIRMED", 0);
+  const std::wstring id = s.Register(7.77);
+  TVariant out;
+  ASSERT_TRUE(IsTrue(s.Call(L"Pay", Args({TVariant::FromString(L""), TVariant::FromString(id)}), out)));
+  ASSERT_TRUE(IsTrue(s.Call(L"GetSettings", TVariant(), out)));
+
+  ASSERT_EQ(FilesIn(s.DeviceFolder, L"*").size(), 1u);
+  const std::vector<std::wstring> lines = DebugLogLines(s.DeviceFolder);
+  auto has = [&lines](const std::wstring& text) {
+    return std::any_of(lines.begin(), lines.end(), [&](const std::wstring& l) { return l.find(text) != std::wstring::npos; });
+  };
+  EXPECT_TRUE(has(L"============Begin debug log============="));
+  EXPECT_TRUE(has(L"\tPassword: \t'***'") || has(L"\tPassword: \t***")) << "header";
+  EXPECT_TRUE(has(L"\tTerminalKey: \t'" + W(s.Key) + L"'") || has(L"\tTerminalKey: \t" + W(s.Key)));
+  EXPECT_TRUE(has(L"\t> RegisterQrCode: \tInData: "));
+  EXPECT_TRUE(has(L"\t< Pay: \tResult="));
+  EXPECT_TRUE(has(L"> POST " + s.HostURL + L"/Init content-type: application/json;  {"));
+  EXPECT_TRUE(has(L"< StatusCode: 200 POST " + s.HostURL + L"/GetState "));
+  EXPECT_TRUE(has(L"\t< GetSettings: "));
+  // ~TSession checks that the password is in no file.
+}
+
+}  // namespace
