@@ -1,0 +1,202 @@
+// TDriver from the inside: its settings and identity, what Enable takes from the settings,
+// the guard of every bank call, the self-test and the settings dialog it asks for.
+#include <gtest/gtest.h>
+
+#include "../device/TestEquipmentManager.h"
+#include "../host/DispatchTestKit.h"
+#include "../host/LogTestKit.h"
+#include "fps/uDriver.h"
+#include "host/uComServer.h"
+#include "uSandbox.h"
+
+namespace {
+
+std::wstring W(const std::string& s) { return Utf8ToUtf16(s); }
+
+class DriverFixture : public ::testing::Test {
+protected:
+  void SetUp() override {
+    Driver = static_cast<TDriver*>(CreateComObject<TDriver>());
+    Manager = TTestEquipmentManager::Create();
+    Manager->SetAppProperty(L"DevicesFolder", Dir.Path());
+    CreateDirectoryW((Dir.Path() + L"D1").c_str(), nullptr);
+    TVariant manager, description, id = TVariant::FromString(L"D1");
+    manager.Get().vt = VT_DISPATCH;
+    manager.Get().pdispVal = Manager;
+    Manager->AddRef();
+    ASSERT_EQ(InvokeByName(Driver, L"Init", {ByVal(manager), RefTo(description)}).Result.Get().boolVal, VARIANT_TRUE);
+    ASSERT_EQ(InvokeByName(Driver, L"Open", {ByVal(id), RefTo(description)}).Result.Get().boolVal, VARIANT_TRUE);
+  }
+  void TearDown() override {
+    if (Driver) Driver->Release();
+    Manager->Release();
+    SetDeviceTestNotifier(nullptr);
+    RegisterSettingsDialog(nullptr);
+  }
+  // A terminal of this test's own at the sandbox, configured and enabled.
+  void EnableAtSandbox(const std::string& password = "пароль") {
+    Key = tolvaro::test::TSandbox::UniqueKey("drv");
+    Sandbox.AddTerminal(Key, "пароль");
+    Driver->SetSettingValue(L"Host", TVariant::FromString(W(Sandbox.HttpBase() + "/v2")));
+    Driver->SetSettingValue(L"TerminalKey", TVariant::FromString(W(Key)));
+    Driver->SetSettingValue(L"Password", TVariant::FromString(W(password)));
+    std::wstring description;
+    ASSERT_EQ(Driver->Enable(description), 0) << Utf16ToUtf8(description);
+  }
+
+  TScratchFolder Dir;
+  TDriver* Driver = nullptr;
+  TTestEquipmentManager* Manager = nullptr;
+  tolvaro::test::TSandbox Sandbox;
+  std::string Key;
+};
+
+TEST_F(DriverFixture, SettingsAndDeviceInformation) {
+  const struct {
+    const wchar_t* ID;
+    TDataType Type;
+    const wchar_t* Name;
+  } expected[] = {{L"DefaultTimeOut", dtNumber, nullptr},
+                  {L"EventLogEnabled", dtBoolean, nullptr},
+                  {L"DebugLogEnabled", dtBoolean, nullptr},
+                  {L"Host", dtString, L"Хост"},
+                  {L"TerminalKey", dtString, L"Номер терминала"},
+                  {L"Password", dtString, L"Пароль"},
+                  {L"WaitTimeout", dtNumber, L"Таймаут ожидания выполнения операции, секунд"},
+                  {L"LineLength", dtNumber, L"Длина строки квитанции"}};
+  const auto& settings = Driver->Settings();
+  ASSERT_EQ(settings.size(), std::size(expected));
+  for (size_t i = 0; i < settings.size(); ++i) {
+    EXPECT_EQ(settings[i].ID, expected[i].ID);
+    EXPECT_EQ(settings[i].ValueType, expected[i].Type);
+    EXPECT_FALSE(settings[i].ReadOnly);
+    if (expected[i].Name) {
+      EXPECT_EQ(settings[i].Name, expected[i].Name);
+    }
+  }
+  EXPECT_EQ(settings[3].Description, L"Адрес хоста");
+  const std::wstring host = VariantToString(settings[3].Default.Get());
+  EXPECT_TRUE(host.starts_with(L"https://") && host.ends_with(L"/v2")) << Utf16ToUtf8(host);
+  EXPECT_EQ(VariantToInt(settings[6].Default.Get()), 30);
+  EXPECT_EQ(VariantToInt(settings[7].Default.Get()), 48);
+  EXPECT_TRUE(Driver->IsSettingSecret(L"Password"));
+  EXPECT_FALSE(Driver->IsSettingSecret(L"TerminalKey"));
+
+  const TDeviceInfoStruct& info = Driver->DeviceInfo();
+  EXPECT_EQ(info.TypeName, L"FastPaymentSystem");
+  EXPECT_EQ(info.ModelID, L"973CB31E-3A3E-4B58-B93D-262E5857EFC4");
+  EXPECT_EQ(info.ProcessorName, L"Qelm.tolvaro");
+  EXPECT_TRUE(info.IsSettingsDlgExist);
+}
+
+TEST_F(DriverFixture, EnableTakesTheSettingsOfItsMomentAndABadWaitTimeoutIsThirtySeconds) {
+  const struct {
+    int32_t Setting, Used;
+  } waits[] = {{4, 30}, {5, 5}, {0, 30}, {-7, 30}, {120, 120}};
+  for (const auto& w : waits) {
+    Driver->SetSettingValue(L"WaitTimeout", TVariant::FromInt(w.Setting));
+    Driver->SetSettingValue(L"LineLength", TVariant::FromInt(-3));  // taken as it is
+    ASSERT_EQ(Driver->Enable(), 0);
+    EXPECT_EQ(Driver->WaitTimeout(), w.Used) << w.Setting;
+    EXPECT_EQ(Driver->LineLength(), -3);
+  }
+
+  // A changed Host counts from the next Enable on.
+  EnableAtSandbox();
+  Driver->SetSettingValue(L"Host", TVariant::FromString(L"http://127.0.0.1:1/v2"));
+  std::wstring qr, data, url, order, description;
+  EXPECT_EQ(Driver->RegisterQrCode(10000, L"", qr, data, url, order, description), 0) << Utf16ToUtf8(description);
+  ASSERT_EQ(Driver->Enable(), 0);
+  EXPECT_EQ(Driver->RegisterQrCode(10000, L"", qr, data, url, order, description), 1001);
+  EXPECT_FALSE(description.empty());
+  EXPECT_TRUE(qr.empty() && data.empty() && url.empty() && order.empty());
+}
+
+TEST_F(DriverFixture, EveryBankOperationNeedsTheEnabledDevice) {
+  try {
+    Driver->GetApi();
+    FAIL() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), L"Устройство не включено");
+  }
+  // Called directly, as the self-test does, not through the host methods that answer 70.
+  const std::wstring notEnabled = L"Устройство не включено";
+  std::wstring a = L"x", b = L"x", c = L"x", d = L"x", description;
+  int64_t amount = 0;
+  double date = 0;
+  int32_t status = 0;
+  EXPECT_EQ(Driver->RegisterQrCode(10000, L"", a, b, c, d, description), 1001);
+  EXPECT_EQ(description, notEnabled);
+  EXPECT_TRUE(a.empty() && b.empty() && c.empty() && d.empty());
+  EXPECT_EQ(Driver->UnregisterQrCode(L"1", description), 1001);
+  EXPECT_EQ(description, notEnabled);
+  EXPECT_EQ(Driver->Pay(L"", L"1", amount, a, date, b, description), 1001);
+  EXPECT_EQ(description, notEnabled);
+  EXPECT_EQ(Driver->Refund(10000, L"", L"1", L"", a, b, description), 1001);
+  EXPECT_EQ(description, notEnabled);
+  EXPECT_EQ(Driver->GetQrCodeStatus(L"", L"1", amount, a, date, b, status, description), 1001);
+  EXPECT_EQ(description, notEnabled);
+
+  // Disabled after an enable: the interface stays, the operations still refuse.
+  EnableAtSandbox();
+  ASSERT_EQ(Driver->Disable(), 0);
+  EXPECT_NO_THROW(Driver->GetApi());
+  EXPECT_EQ(Driver->RegisterQrCode(10000, L"", a, b, c, d, description), 1001);
+  EXPECT_EQ(description, notEnabled);
+}
+
+TEST_F(DriverFixture, DeviceTestRegistersAThousandAndSaysSoOrReturnsTheBanksText) {
+  std::vector<std::pair<std::wstring, std::wstring>> shown;
+  SetDeviceTestNotifier([&shown](const std::wstring& text, const std::wstring& caption) {
+    shown.emplace_back(text, caption);
+  });
+  EnableAtSandbox();
+  std::wstring description = L"stale";
+  EXPECT_TRUE(Driver->DeviceTest(description));
+  EXPECT_EQ(description, L"");
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].first, L"Успешно!");
+  EXPECT_EQ(shown[0].second, L"Информация");
+  const auto ledger = Sandbox.Payments(Key);
+  ASSERT_EQ(ledger.size(), 1u);
+  EXPECT_EQ(ledger[0].Amount, 100000);
+  EXPECT_EQ(ledger[0].Status, "FORM_SHOWED");  // left registered
+
+  // A wrong password: the bank refuses GetQr; no message, the bank's text.
+  shown.clear();
+  EnableAtSandbox("не тот");
+  EXPECT_FALSE(Driver->DeviceTest(description));
+  EXPECT_TRUE(description.starts_with(L"Неверный токен")) << Utf16ToUtf8(description);
+  EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(DriverFixture, ShowSettingsDlgOpensTheDialogWithTheDeviceTestOffered) {
+  bool offeredTest = false;
+  bool answer = true;
+  RegisterSettingsDialog([&](TBaseDevice& device, const std::vector<TSettingsPageClass>&, bool noDeviceTest) {
+    EXPECT_EQ(&device, Driver);
+    offeredTest = !noDeviceTest;
+    return answer;
+  });
+  TVariant out, timeOut = TVariant::FromInt(0);
+  TVariant in;
+  TInvokeResult ok = InvokeByName(Driver, L"ShowSettingsDlg", {ByVal(in), RefTo(out), ByVal(timeOut)});
+  EXPECT_EQ(ok.Result.Get().boolVal, VARIANT_TRUE);
+  EXPECT_TRUE(offeredTest);
+  answer = false;
+  TInvokeResult cancelled = InvokeByName(Driver, L"ShowSettingsDlg", {ByVal(in), RefTo(out), ByVal(timeOut)});
+  EXPECT_EQ(cancelled.Result.Get().boolVal, VARIANT_FALSE);
+  EXPECT_EQ(ItemOf(out, 0).Get().lVal, 201);
+}
+
+TEST(DriverStatus, HostStatusCodes) {
+  EXPECT_EQ(HostStatusCode(bank::FORM_SHOWED), 1);
+  EXPECT_EQ(HostStatusCode(bank::REJECTED), 3);
+  EXPECT_EQ(HostStatusCode(bank::CANCELED), 3);
+  for (bank::TStatus s : {bank::REVERSED, bank::PARTIAL_REFUNDED, bank::REFUNDED, bank::CONFIRMED})
+    EXPECT_EQ(HostStatusCode(s), 2) << s;
+  EXPECT_EQ(HostStatusCode(bank::UNKNOWN), 0);
+  EXPECT_EQ(HostStatusCode(-1), 0);
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+// The receipt's layout, by width: what a narrow printer or a misconfigured line length gives.
+#include <windows.h>
+#include <oleauto.h>
+
+#include <gtest/gtest.h>
+
+#include "fps/uReceiptText.h"
+#include "platform/uExceptions.h"
+#include "platform/uLocale.h"
+#include "platform/uStrings.h"
+
+namespace {
+
+double Date(WORD y, WORD mo, WORD d, WORD h, WORD mi) {
+  SYSTEMTIME t{};
+  t.wYear = y, t.wMonth = mo, t.wDay = d, t.wHour = h, t.wMinute = mi;
+  double date = 0;
+  SystemTimeToVariantTime(&t, &date);
+  return date;
+}
+
+std::wstring S(size_t n) { return std::wstring(n, L' '); }
+
+TEST(ReceiptText, LinesByWidth) {
+  const std::wstring t = L"Время: 14" + UserTimeSeparator() + L"07";
+  const std::wstring id = L"1234567890";
+  const std::wstring longId = L"700000000000000000000000000000000000000000000000001";  // 51 > 48
+  const struct {
+    int32_t Width;
+    std::wstring Id;
+    std::vector<std::wstring> Lines;
+  } cases[] = {
+      {48, id,
+       {L"Дата: 05.03.24" + S(48 - 14 - t.size()) + t, L"Операция:" + S(33) + L"оплата", L"Сумма:" + S(36) + L"123.40",
+        L"ID:" + S(45), S(38) + id}},
+      // The layout of the manual's example.
+      {32, id,
+       {L"Дата: 05.03.24" + S(32 - 14 - t.size()) + t, L"Операция:" + S(17) + L"оплата", L"Сумма:" + S(20) + L"123.40",
+        L"ID:" + S(29), S(22) + id}},
+      // Narrower than a label and its value: the value follows the label uncut.
+      {10, id, {L"Дата: 05.03.24" + t, L"Операция:оплата", L"Сумма:123.40", L"ID:" + S(7), id}},
+      // Width 0: every value left-aligned in a field as wide as its label.
+      {0, id,
+       {L"Дата: 05.03.24" + t + S(14 - t.size()), L"Операция:оплата" + S(3), L"Сумма:123.40", L"ID:" + S(3), id}},
+      {48, longId, {L"Дата: 05.03.24" + S(48 - 14 - t.size()) + t, L"Операция:" + S(33) + L"оплата",
+                    L"Сумма:" + S(36) + L"123.40", L"ID:" + S(45), longId}},
+      {48, L"", {L"Дата: 05.03.24" + S(48 - 14 - t.size()) + t, L"Операция:" + S(33) + L"оплата", L"Сумма:" + S(36) + L"123.40"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("width " + std::to_string(c.Width) + " id " + Utf16ToUtf8(c.Id));
+    std::wstring expected;
+    for (const std::wstring& line : c.Lines) expected += line + L"\r\n";
+    EXPECT_EQ(BuildReceiptText(roPayment, c.Id, 1234000, Date(2024, 3, 5, 14, 7), c.Width), expected);
+  }
+}
+
+TEST(ReceiptText, AmountsOperationsAndFieldWidths) {
+  const struct {
+    int64_t Amount;  // ten-thousandths
+    const wchar_t* Text;
+  } amounts[] = {{0, L"0.00"},          {123450, L"12.35"},    {123449, L"12.34"},      {-10050, L"-1.01"},
+                 {-40, L"0.00"},        {10000000, L"1000.00"}, {INT64_MIN, L"-922337203685477.58"}};
+  for (const auto& a : amounts) EXPECT_EQ(ReceiptAmountText(a.Amount), a.Text) << a.Amount;
+
+  const std::wstring refund = BuildReceiptText(roRefund, L"", 30000, Date(2024, 12, 31, 0, 0), 20);
+  EXPECT_NE(refund.find(L"Операция:    возврат\r\n"), std::wstring::npos) << Utf16ToUtf8(refund);
+  try {
+    BuildReceiptText(3, L"", 0, Date(2024, 1, 1, 0, 0), 48);
+    FAIL() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), L"Указан некорректный тип операции для получения текста квитанции");
+  }
+
+  // "%s%*s": widths count UTF-16 code units; a negative field pads after the value.
+  EXPECT_EQ(FormatReceiptLine(L"ab", L"x", 5), L"ab  x");
+  EXPECT_EQ(FormatReceiptLine(L"abcd", L"x", 1), L"abcdx  ");
+  EXPECT_EQ(FormatReceiptLine(L"abcd", L"xyz", 1), L"abcdxyz");
+  EXPECT_EQ(FormatReceiptLine(L"", L"\U0001F600", 3), L" \U0001F600");  // two code units
+}
+
+}  // namespace
