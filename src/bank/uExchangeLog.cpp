@@ -37,7 +37,7 @@ class TExchangeLogState {
 
   std::atomic<int> FLevel{0};
   std::atomic<int> FEncoding{ExchangeLog::EncodingUtf8};
-  // Guards the fields below and keeps the banner lines together ahead of other lines. The
+  // Guards the fields below and orders the lines with the banners and the level changes. The
   // file writer's own lock is always taken inside this one, never the other way round.
   std::mutex FLock;
   bool FBannerWritten = false;
@@ -117,14 +117,15 @@ void Log(std::string_view ASource, std::string_view AMessage, TLogMessageLevel A
       line += ": \t";
       line += Trim(AMessage);
     }
-    std::string file;
-    {
-      std::lock_guard<std::mutex> guard(s.FLock);
-      file = s.FileNameLocked(now);
-      if (!s.FBannerWritten) {
-        s.WriteStartBanner(file);
-        s.FBannerWritten = true;
-      }
+    // The line goes out under the lock too, and the level is asked again there: a switch-off
+    // between the first look and here has written the stop banner, and neither this line nor
+    // a new start banner may follow it.
+    std::lock_guard<std::mutex> guard(s.FLock);
+    if (!LevelSelects(s.FLevel.load(), AMessageLevel)) return;
+    const std::string file = s.FileNameLocked(now);
+    if (!s.FBannerWritten) {
+      s.WriteStartBanner(file);
+      s.FBannerWritten = true;
     }
     s.WriteRaw(file, line);
   } catch (...) {

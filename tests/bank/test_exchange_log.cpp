@@ -2,6 +2,7 @@
 // default path, dropped lines, concurrent writers.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <regex>
 #include <set>
@@ -186,6 +187,44 @@ TEST_F(ExchangeLogFile, ConcurrentWritersNeverInterleaveWithinALine) {
     seen.insert(m[1].str() + "#" + m[2].str());
   }
   EXPECT_EQ(seen.size(), static_cast<size_t>(Threads * Lines));
+}
+
+// The payment wait logs while the host switches the log off and on: every line lies between
+// a start banner and its stop banner, and the log ends closed.
+TEST_F(ExchangeLogFile, SwitchingOffWhileThreadsWriteKeepsLinesInsideTheirBanners) {
+  constexpr int Writers = 3, Switches = 100;
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> writers;
+  for (int t = 0; t < Writers; ++t)
+    writers.emplace_back([&stop] {
+      while (!stop.load()) ExchangeLog::Log("TDevice", "poll", lmlDebug);
+    });
+  for (int i = 0; i < Switches; ++i) {
+    ExchangeLog::SetLogLevel(3);
+    std::this_thread::yield();
+    ExchangeLog::SetLogLevel(0);
+  }
+  stop = true;
+  for (auto& w : writers) w.join();
+
+  const auto lines = ReadLines(File);
+  bool on = false;
+  int banners = 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    SCOPED_TRACE("line " + std::to_string(i));
+    if (lines[i] == "============Start log=============") {
+      ASSERT_FALSE(on) << "a start banner while the log is open";
+      on = true;
+      ++banners;
+    } else if (lines[i] == "============Stop log===============") {
+      ASSERT_TRUE(on) << "a stop banner without a start banner";
+      on = false;
+    } else if (std::regex_search(lines[i], Stamp)) {
+      ASSERT_TRUE(on) << "a line outside its banners: " << lines[i];
+    }
+  }
+  EXPECT_FALSE(on) << "the log ends without its stop banner";
+  EXPECT_GT(banners, 0);
 }
 
 // The process ends with the log on: the module's unload writes the stop banner.
