@@ -384,16 +384,16 @@ int32_t TBaseDevice::SetSettingsMethod(const TVariant& InData) {
   const TVariant table = ArrayElement(InData.Get(), 0);
   LONG low = 0, high = -1;
   if (!VariantSafeArray(table.Get())) throw EVariantError(L"Variant is not an array");
-  if (!VariantArrayBounds(table.Get(), 2, low, high)) throw Exception(L"Wrong index!");
+  // A table has exactly two dimensions; cells are read with one index per dimension.
+  if (!IsTwoDimensional(table.Get()) || !VariantArrayBounds(table.Get(), 2, low, high))
+    throw Exception(L"Wrong index!");
   SAFEARRAY* sa = VariantSafeArray(table.Get());
   for (LONG column = low; column <= high; ++column) {
-    LONG idCell[2] = {rowID, column};
-    const std::wstring id = VariantToString(SafeArrayItem(sa, idCell).Get());
+    const std::wstring id = VariantToString(SafeArrayItem(sa, {rowID, column}).Get());
     if (TSettingStruct* setting = FindSetting(id)) {
-      LONG valueCell[2] = {rowValue, column};
       // The value as sent, not converted to the setting's type; a reference is resolved,
       // since the host's variable does not outlive the call.
-      setting->Value = TVariant::CopyInd(SafeArrayItem(sa, valueCell).Get());
+      setting->Value = TVariant::CopyInd(SafeArrayItem(sa, {rowValue, column}).Get());
     }
   }
   OnSettingsApplied();

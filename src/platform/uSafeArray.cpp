@@ -67,6 +67,11 @@ bool VariantArrayBounds(const VARIANT& value, UINT dim, LONG& low, LONG& high) n
   return SUCCEEDED(SafeArrayGetLBound(sa, dim, &low)) && SUCCEEDED(SafeArrayGetUBound(sa, dim, &high));
 }
 
+TVariant SafeArrayItem(SAFEARRAY* array, std::initializer_list<LONG> indices) {
+  if (!array || SafeArrayGetDim(array) != indices.size()) throw Exception(L"Wrong index!");
+  return SafeArrayItem(array, indices.begin());
+}
+
 TVariant SafeArrayItem(SAFEARRAY* array, const LONG* indices) {
   if (!array) throw Exception(L"Wrong index!");
   const UINT dims = SafeArrayGetDim(array);

@@ -40,3 +40,6 @@ bool VariantArrayBounds(const VARIANT& value, UINT dim, LONG& low, LONG& high) n
 // Element at `indices` (one index per dimension, first dimension first) of an array of any
 // element type, as a variant. Raises "Wrong index!" outside the bounds.
 TVariant SafeArrayItem(SAFEARRAY* array, const LONG* indices);
+// The same for an array whose dimensions the caller does not control: raises "Wrong index!"
+// unless there is exactly one index per dimension (the pointer form would read past them).
+TVariant SafeArrayItem(SAFEARRAY* array, std::initializer_list<LONG> indices);

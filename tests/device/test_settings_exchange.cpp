@@ -30,6 +30,21 @@ TVariant Table(LONG rows, const std::vector<std::vector<TVariant>>& columns) {
 
 TVariant S(const wchar_t* text) { return TVariant::FromString(text); }
 
+// A [0..1, 0..0, 0..0] array holding an ID and a value where a table would have them.
+TVariant ThreeDimensional(const TVariant& id, const TVariant& value) {
+  SAFEARRAYBOUND bounds[3] = {{2, 0}, {1, 0}, {1, 0}};
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_ARRAY | VT_VARIANT;
+  v.parray = SafeArrayCreate(VT_VARIANT, 3, bounds);
+  TVariant cube = TVariant::Take(v);
+  LONG at[3] = {0, 0, 0};
+  SafeArrayPutElement(cube.Get().parray, at, const_cast<VARIANT*>(&id.Get()));
+  at[0] = 1;
+  SafeArrayPutElement(cube.Get().parray, at, const_cast<VARIANT*>(&value.Get()));
+  return cube;
+}
+
 TEST_F(DeviceFixture, GetSettingsListsTheCommonSettingsAheadOfTheDevicesOwn) {
   TVariant out;
   ASSERT_TRUE(IsTrue(Call(L"GetSettings", TVariant(), out)));
@@ -107,6 +122,8 @@ TEST_F(DeviceFixture, SetSettingsWithoutATableFails) {
       {"a one-dimensional element 0", MakeVariantArray({MakeVariantArray({S(L"DebugLogEnabled"), TVariant::FromBool(true)})}),
        1001, L"Wrong index!"},
       {"an empty array", MakeVariantArray({}), 1001, L"Wrong index!"},
+      {"a three-dimensional element 0",
+       MakeVariantArray({ThreeDimensional(S(L"DebugLogEnabled"), TVariant::FromBool(true))}), 1001, L"Wrong index!"},
   };
   for (Case& c : cases) {
     Journal->clear();

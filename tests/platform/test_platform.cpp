@@ -97,6 +97,23 @@ TEST(SafeArrays, CheckedAccessAndTypedElements) {
   EXPECT_EQ(VariantToString(item.Get()), L"second");
   LONG outside = 0;
   EXPECT_THROW(SafeArrayItem(sa, &outside), Exception);
+
+  // The list form takes exactly one index per dimension, whatever shape the array came in.
+  SAFEARRAYBOUND bounds[3] = {{1, 0}, {1, 0}, {1, 0}};
+  VARIANT c;
+  VariantInit(&c);
+  c.vt = VT_ARRAY | VT_VARIANT;
+  c.parray = SafeArrayCreate(VT_VARIANT, 3, bounds);
+  TVariant cube = TVariant::Take(c);
+  EXPECT_EQ(SafeArrayItem(cube.Get().parray, {0, 0, 0}).Type(), VT_EMPTY);
+  for (std::initializer_list<LONG> wrong : {std::initializer_list<LONG>{0, 0}, std::initializer_list<LONG>{0, 0, 0, 0}}) {
+    try {
+      SafeArrayItem(cube.Get().parray, wrong);
+      ADD_FAILURE() << wrong.size() << " indices";
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message(), L"Wrong index!");
+    }
+  }
 }
 
 }  // namespace
