@@ -240,16 +240,17 @@ int64_t TDriver::GetPaymentInfoThread(const std::wstring& APaymentID) {
 
   const uint64_t limit = std::min<uint64_t>(static_cast<uint64_t>(FWaitTimeout) * 1000u, INFINITE - 1);
   const DWORD result = WaitForSingleObject(wait->Done.Get(), static_cast<DWORD>(limit));
-  if (result == WAIT_TIMEOUT) {
-    wait->Cancel();
-    LogDebugMessage(kSDriverLogTitle, kSWaitTimedOut);
-    throw Exception(kSWaitTimedOut);
-  }
   if (result != WAIT_OBJECT_0) {
     wait->Cancel();
-    throw Exception(kSUnknownError);
+    // The bank's answer came in time and only the pause after it ran past the deadline: a
+    // payment the bank confirmed is not reported as timed out.
+    if (!wait->Decided) {
+      if (result != WAIT_TIMEOUT) throw Exception(kSUnknownError);
+      LogDebugMessage(kSDriverLogTitle, kSWaitTimedOut);
+      throw Exception(kSWaitTimedOut);
+    }
   }
-  // Done was set: the thread wrote the state before.
+  // Done or Decided was seen: the thread wrote the state before.
   FStatus = wait->Status;
   if (wait->Status == bank::REJECTED) throw Exception(kSRejected);
   if (wait->Status == bank::CANCELED) throw Exception(kSCanceled);

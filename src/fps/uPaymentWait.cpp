@@ -101,11 +101,13 @@ void PollPaymentState(TPaymentWait& Wait) {
       if (Wait.Message.empty()) Wait.Message = kSUnknownError;
       Wait.Log.Write(kSDriverLogTitle, Wait.Message);
     }
-    // The pause ends early only when the wait is abandoned.
-    WaitForSingleObject(Wait.StopNow.Get(), Wait.PollPauseMs);
     // A cancelled or rejected payment is decided too: waiting on would only run into the time-out.
     const int s = Wait.Status;
-    if (s == bank::CONFIRMED || s == bank::REJECTED || s == bank::CANCELED || !Wait.Message.empty()) break;
+    const bool decided = s == bank::CONFIRMED || s == bank::REJECTED || s == bank::CANCELED || !Wait.Message.empty();
+    if (decided) Wait.Decided = true;  // nothing of the state is written after this
+    // The pause ends early only when the wait is abandoned.
+    WaitForSingleObject(Wait.StopNow.Get(), Wait.PollPauseMs);
+    if (decided) break;
   }
   SetEvent(Wait.Done.Get());
 }

@@ -39,10 +39,13 @@ struct TPaymentWait {
   std::atomic<bool> IsCancel{false};
   THandle Done;     // manual reset; set by the thread when its loop ends
   THandle StopNow;  // manual reset; set with IsCancel, so a pause ends at once
-  // Written by the thread before it sets Done, read by Pay only after Done was seen.
+  // Written by the thread before it sets Decided or Done, read by Pay only after it saw one.
   int Status = -1;  // TStatus, or -1 before the first answer or for an unknown text
   std::wstring Message;
   int64_t Amount = 0;  // ten-thousandths
+  // Set as soon as a poll has decided the wait (before the pause that precedes Done): an
+  // answer that came in time counts even when the deadline falls inside that pause.
+  std::atomic<bool> Decided{false};
 
   TPaymentWait();
   // Asks the thread to stop: it finishes the request in progress and ends without a word.

@@ -189,6 +189,31 @@ TEST_F(DriverFixture, ShowSettingsDlgOpensTheDialogWithTheDeviceTestOffered) {
   EXPECT_EQ(ItemOf(out, 0).Get().lVal, 201);
 }
 
+TEST_F(DriverFixture, AnAnswerThatCameInTimeDecidesThePayEvenWhenTheDeadlineFallsInThePauseAfterIt) {
+  // The pause after each poll (normally 500 ms) outlasts the whole wait here, so the deadline
+  // always falls inside it: the bank's answer to the first poll came long before.
+  Driver->SetSettingValue(L"WaitTimeout", TVariant::FromInt(5));
+  EnableAtSandbox();
+  Driver->SetPollPause(60000);
+  Sandbox.SetBehaviour(Key, "CONFIRMED", 0);
+  std::wstring qr, data, url, order, description;
+  ASSERT_EQ(Driver->RegisterQrCode(123400, L"", qr, data, url, order, description), 0) << Utf16ToUtf8(description);
+  int64_t amount = 0;
+  double date = 0;
+  std::wstring paymentID, receipt;
+  EXPECT_EQ(Driver->Pay(L"", qr, amount, paymentID, date, receipt, description), 0) << Utf16ToUtf8(description);
+  EXPECT_EQ(amount, 123400);
+  EXPECT_EQ(paymentID, qr);
+  EXPECT_FALSE(receipt.empty());
+
+  // Rejected in time: the rejection, not a time-out.
+  Sandbox.SetBehaviour(Key, "REJECTED", 0);
+  ASSERT_EQ(Driver->RegisterQrCode(10000, L"", qr, data, url, order, description), 0) << Utf16ToUtf8(description);
+  EXPECT_EQ(Driver->Pay(L"", qr, amount, paymentID, date, receipt, description), 1001);
+  EXPECT_EQ(description, L"Операция отклонена");
+  EXPECT_TRUE(paymentID.empty() && receipt.empty());
+}
+
 TEST(DriverStatus, HostStatusCodes) {
   EXPECT_EQ(HostStatusCode(bank::FORM_SHOWED), 1);
   EXPECT_EQ(HostStatusCode(bank::REJECTED), 3);
