@@ -453,12 +453,14 @@ TVariant TBaseDevice::MaskedSettingsTable(const VARIANT& Table) const {
   TVariant result = TVariant::Take(owner);
   const TVariant mask = TVariant::FromString(kSecretMask);
   for (LONG column = colLow; column <= colHigh; ++column) {
-    // A column whose ID cannot be read might be anything: its values are masked too.
+    // Only a column whose ID names a setting that is not secret shows its values: one whose ID
+    // cannot be read, or names no setting (a mistyped ID, a table sent the other way round),
+    // might hold the password all the same.
     bool secret = true;
     if (rowLow <= rowID && rowID <= rowHigh) {
       try {
-        LONG idCell[2] = {rowID, column};
-        secret = IsSettingSecret(VariantToString(SafeArrayItem(sa, idCell).Get()));
+        const TSettingStruct* setting = FindSetting(VariantToString(SafeArrayItem(sa, {rowID, column}).Get()));
+        secret = !setting || setting->Secret;
       } catch (const Exception&) {
       }
     }

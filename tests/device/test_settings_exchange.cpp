@@ -273,6 +273,13 @@ TEST_F(DebugLogTest, TheSecretIsInNoLogLine) {
   Call(L"SetSettings", MakeVariantArray({S(secret.c_str())}), out);
   Call(L"SetSettings", S(secret.c_str()), out);
   Call(L"SetSettings", MakeVariantArray({Table(2, {{TVariant::Null(), S(secret.c_str())}})}), out);
+  // Tables the device reads, but whose secret sits under an ID that names no setting: a
+  // mistyped ID, and a table sent the other way round (settings in the first dimension).
+  ASSERT_TRUE(IsTrue(Call(L"SetSettings", MakeVariantArray({Table(2, {{S(L"Pasword"), S(secret.c_str())}})}), out)));
+  ASSERT_TRUE(IsTrue(Call(L"SetSettings",
+                          MakeVariantArray({Table(2, {{S(L"LineLength"), S(L"Password")},
+                                                      {TVariant::FromInt(40), S(secret.c_str())}})}),
+                          out)));
   ASSERT_TRUE(IsTrue(Call(L"Disable")));
   ASSERT_TRUE(IsTrue(Call(L"Enable")));
   EXPECT_EQ(Device->GetSettingValueStr(L"Password"), secret);
@@ -289,6 +296,7 @@ TEST_F(DebugLogTest, TheSecretIsInNoLogLine) {
   EXPECT_TRUE(has(L"> SetSettings: \tInData: [([(('LineLength'; 40)('PASSWORD'; '***'))])]"));
   EXPECT_TRUE(has(L"> SetSettings: \tInData: [('***')]"));
   EXPECT_TRUE(has(L"> SetSettings: \tInData: '***'"));
+  EXPECT_TRUE(has(L"> SetSettings: \tInData: [([(('Pasword'; '***'))])]"));
   EXPECT_TRUE(has(L"Password: \t'***'"));
 }
 
