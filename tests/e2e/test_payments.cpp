@@ -283,6 +283,29 @@ TEST(Payments, RefundsSendTheAmountAndReceiptTheBanksAmounts) {
   EXPECT_EQ(ItemOf(out, 0).Get().lVal, 1001);
 }
 
+TEST(Payments, ARefundsReceiptShowsWhatTheBankRefundedNotWhatWasAsked) {
+  TSession s;
+  const std::wstring id = s.Register(10);
+  // The bank answers that 3.00 of 10.00 went back, whatever the request said.
+  const std::string answer = R"({\"Success\":true,\"ErrorCode\":\"0\",\"Status\":\"PARTIAL_REFUNDED\",\"PaymentId\":\")" +
+                             U8(id) + R"(\",\"OriginalAmount\":1000,\"NewAmount\":700})";
+  s.Sandbox.Script(s.Key, "Cancel", R"({"Kind":"raw","Status":200,"ContentType":"application/json","Body":")" +
+                                        answer + R"("})");
+  // 12.345 as the host's currency: a fraction of a hundredth travels as it is.
+  TVariant out;
+  ASSERT_TRUE(IsTrue(s.Call(L"Refund",
+                            Args({TVariant::FromCurrency(123450), TVariant::FromString(L""), TVariant::FromString(id),
+                                  TVariant::FromString(id)}),
+                            out)))
+      << U8(CountOf(out) > 1 ? Str(ItemOf(out, 1)) : L"");
+  const std::wstring receipt = Str(ItemOf(out, 1));
+  EXPECT_NE(receipt.find(Line(L"Сумма:", L"3.00", 40)), std::wstring::npos) << U8(receipt);
+  const auto requests = s.Sandbox.Requests(s.Key);
+  EXPECT_TRUE(requests.back().Body.starts_with("{\"Amount\":1234.5,")) << requests.back().Body;
+  const std::string token = bank::Sha256Hex("1234.5" + U8(s.Password) + U8(id) + s.Key);
+  EXPECT_NE(requests.back().Body.find("\"Token\":\"" + token + "\""), std::string::npos) << requests.back().Body;
+}
+
 TEST(Payments, OverHttpsToLocalhostWithTheTrustedTestCA) {
   TSession::TOptions options;
   options.Https = true;
