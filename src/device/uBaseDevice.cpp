@@ -325,13 +325,14 @@ bool TBaseDevice::ExecuteSettingsDialog(const std::vector<TSettingsPageClass>& P
 // ---------------------------------------------------------------------------------------------
 // Host application data
 
-IDispatch* TBaseDevice::AttachedEqManager() const {
+TVariant TBaseDevice::AttachedEqManager() const {
   if (FEqManager.Type() != VT_DISPATCH || !FEqManager.Get().pdispVal) throw Exception(kSNoEqManager);
-  return FEqManager.Get().pdispVal;
+  return FEqManager;
 }
 
 std::wstring TBaseDevice::GetAppProperty(const std::wstring& PropName) {
-  IDispatch* manager = AttachedEqManager();
+  const TVariant held = AttachedEqManager();
+  IDispatch* manager = held.Get().pdispVal;
   TVariant id = TVariant::FromString(FDeviceID);
   TVariant name = TVariant::FromString(PropName);
   TVariant value = TVariant::FromString(L"");
@@ -519,7 +520,8 @@ std::wstring TBaseDevice::TraceDataText(const std::wstring& MethodName, TTraceDa
 // Callbacks into the equipment manager
 
 bool TBaseDevice::DataEvent(const std::wstring& Event, const std::wstring& Data, const TVariant& ExtData) {
-  IDispatch* manager = AttachedEqManager();
+  const TVariant held = AttachedEqManager();
+  IDispatch* manager = held.Get().pdispVal;
   TVariant id = TVariant::FromString(FDeviceID), event = TVariant::FromString(Event),
            data = TVariant::FromString(Data);
   // The host gets a reference to a copy: what it writes there stays with it.
@@ -538,7 +540,8 @@ bool TBaseDevice::DataEvent(const std::wstring& Event, const std::wstring& Data)
 }
 
 bool TBaseDevice::ErrorEvent(const std::wstring& ErrorName, const std::wstring& Description, const TVariant& ExtData) {
-  IDispatch* manager = AttachedEqManager();
+  const TVariant held = AttachedEqManager();
+  IDispatch* manager = held.Get().pdispVal;
   TVariant id = TVariant::FromString(FDeviceID), name = TVariant::FromString(ErrorName),
            description = TVariant::FromString(Description);
   TVariant ext = TVariant::CopyInd(ExtData.Get());
@@ -549,7 +552,8 @@ bool TBaseDevice::ErrorEvent(const std::wstring& ErrorName, const std::wstring& 
 
 int32_t TBaseDevice::ShowMessageDlg(const std::wstring& MsgText, int32_t MsgType, int32_t MsgButtons,
                                     int32_t MsgTimeout) {
-  IDispatch* manager = AttachedEqManager();
+  const TVariant held = AttachedEqManager();
+  IDispatch* manager = held.Get().pdispVal;
   TVariant id = TVariant::FromString(FDeviceID), text = TVariant::FromString(MsgText);
   LONG type = MsgType, buttons = MsgButtons, timeout = MsgTimeout;
   const TVariant result = DispatchCall(
@@ -560,7 +564,8 @@ int32_t TBaseDevice::ShowMessageDlg(const std::wstring& MsgText, int32_t MsgType
 std::wstring TBaseDevice::InputDataDlg(const std::wstring& Caption, const std::wstring& DefaultData,
                                        const std::wstring& Description, const std::wstring& Mask, bool Password,
                                        int32_t TimeOut) {
-  IDispatch* manager = AttachedEqManager();
+  const TVariant held = AttachedEqManager();
+  IDispatch* manager = held.Get().pdispVal;
   TVariant id = TVariant::FromString(FDeviceID), caption = TVariant::FromString(Caption),
            defaultData = TVariant::FromString(DefaultData), description = TVariant::FromString(Description),
            mask = TVariant::FromString(Mask);
@@ -573,7 +578,8 @@ std::wstring TBaseDevice::InputDataDlg(const std::wstring& Caption, const std::w
 }
 
 bool TBaseDevice::TaskState(int32_t aPercent, const std::wstring& aDescription) {
-  IDispatch* manager = AttachedEqManager();
+  const TVariant held = AttachedEqManager();
+  IDispatch* manager = held.Get().pdispVal;
   TVariant id = TVariant::FromString(FDeviceID), description = TVariant::FromString(aDescription);
   LONG percent = aPercent;
   const TVariant result = DispatchCall(manager, L"TaskState", {BstrArg(id), IntRefArg(percent), BstrArg(description)});
@@ -589,7 +595,8 @@ bool TBaseDevice::TaskState(int32_t aPercent, const std::wstring& aDescription) 
 bool TBaseDevice::WriteLog(const std::wstring& Name, const std::wstring& Text, int32_t EventType) {
   WriteDebugLog(Name, Text);
   if (!GetEventLogEnabled() || FEqManager.IsEmpty()) return false;
-  IDispatch* manager = AttachedEqManager();
+  const TVariant held = AttachedEqManager();
+  IDispatch* manager = held.Get().pdispVal;
   TVariant id = TVariant::FromString(FDeviceID), name = TVariant::FromString(Name), text = TVariant::FromString(Text);
   LONG eventType = EventType;
   const TVariant result =

@@ -166,8 +166,10 @@ private:
   int32_t GetSettingsMethod(TVariant& OutData);
   int32_t SetSettingsMethod(const TVariant& InData);
 
-  // The attached equipment manager; raises "Менеджер оборудования недоступен" when there is none.
-  IDispatch* AttachedEqManager() const;
+  // A reference of its own to the attached equipment manager, held for the length of a call
+  // (the host may detach the manager from inside it); raises "Менеджер оборудования
+  // недоступен" when there is none.
+  TVariant AttachedEqManager() const;
   // A copy of a settings table whose secret values show as the mask.
   TVariant MaskedSettingsTable(const VARIANT& Table) const;
 };

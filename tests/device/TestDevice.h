@@ -138,7 +138,7 @@ protected:
   }
   void TearDown() override {
     if (Device) Device->Release();
-    Manager->Release();
+    if (Manager) Manager->Release();
   }
   IDispatch* Disp() { return Device; }
 

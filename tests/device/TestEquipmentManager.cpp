@@ -80,6 +80,14 @@ void TTestEquipmentManager::SetOutArgument(const std::wstring& Method, size_t In
   FOutArguments[Method].push_back({Index, Value});
 }
 
+void TTestEquipmentManager::SetAction(const std::wstring& Method, std::function<void()> Action) {
+  std::lock_guard<std::mutex> lock(FLock);
+  if (Action)
+    FActions[Method] = std::move(Action);
+  else
+    FActions.erase(Method);
+}
+
 std::vector<TReceivedCall> TTestEquipmentManager::Calls() const {
   std::lock_guard<std::mutex> lock(FLock);
   return FCalls;
@@ -161,6 +169,17 @@ HRESULT STDMETHODCALLTYPE TTestEquipmentManager::Invoke(DISPID dispIdMember, REF
 
     std::unique_lock<std::mutex> lock(FLock);
     FCalls.push_back(call);
+    const auto action = FActions.find(method);
+    if (action != FActions.end()) {
+      const std::function<void()> run = action->second;
+      lock.unlock();
+      ++FCallsRunning;
+      run();
+      // Read before anything else of this object: the action may have destroyed it.
+      if (GDestroyedDuringACall.load()) return E_UNEXPECTED;
+      --FCallsRunning;
+      lock.lock();
+    }
     const auto raise = FRaise.find(method);
     if (raise != FRaise.end()) {
       if (pExcepInfo) {

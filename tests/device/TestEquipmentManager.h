@@ -7,6 +7,7 @@
 #include <oaidl.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -41,6 +42,11 @@ public:
   // After recording a call, the method writes Value into its by-reference argument at Index
   // (leftmost first), converted to the reference's type.
   void SetOutArgument(const std::wstring& Method, size_t Index, const TVariant& Value);
+  // After recording a call and before answering it, the method runs Action (as a host that
+  // calls back into the device from inside a callback). An empty function removes it.
+  void SetAction(const std::wstring& Method, std::function<void()> Action);
+  // True once an object of this class was destroyed while one of its calls was still running.
+  static bool DestroyedDuringACall() noexcept { return GDestroyedDuringACall.load(); }
 
   // ---- Record
   std::vector<TReceivedCall> Calls() const;
@@ -60,7 +66,9 @@ public:
 
 private:
   TTestEquipmentManager() = default;
-  virtual ~TTestEquipmentManager() = default;
+  virtual ~TTestEquipmentManager() {
+    if (FCallsRunning.load() > 0) GDestroyedDuringACall = true;
+  }
 
   struct TOutArgument {
     size_t Index;
@@ -74,4 +82,7 @@ private:
   std::map<std::wstring, std::wstring> FRaise;
   std::map<std::wstring, std::vector<TOutArgument>> FOutArguments;
   std::vector<TReceivedCall> FCalls;
+  std::map<std::wstring, std::function<void()>> FActions;
+  std::atomic<int> FCallsRunning{0};
+  static inline std::atomic<bool> GDestroyedDuringACall{false};
 };

@@ -2,6 +2,8 @@
 // and the focus stack around the device's own windows.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "TestDevice.h"
 #include "device/uLateBinding.h"
 
@@ -150,6 +152,18 @@ TEST_F(DeviceFixture, CallbacksWithoutAManagerOrWithAFailingOneRaise) {
   EXPECT_EQ(r.Hr, DISP_E_EXCEPTION);
   EXPECT_EQ(r.ExcepDescription(), L"Свойство недоступно");
   EXPECT_EQ(r.ExcepSource(), L"EOleException");
+}
+
+TEST_F(DeviceFixture, TheManagerOutlivesACallbackInWhichTheHostDetachesIt) {
+  ASSERT_TRUE(IsTrue(Init()));
+  // The host keeps no reference of its own and closes the device from inside the callback.
+  Manager->SetAction(L"GetAppProperty", [this] { InvokeByName(Disp(), L"Close", {}); });
+  std::exchange(Manager, nullptr)->Release();
+  TVariant description;
+  TInvokeResult r = Open(TVariant::FromString(L"A1"), description);
+  EXPECT_EQ(r.Hr, S_OK);
+  EXPECT_FALSE(TTestEquipmentManager::DestroyedDuringACall());
+  EXPECT_TRUE(Device->EqManager().IsEmpty());
 }
 
 // ---------------------------------------------------------------------------------------------
