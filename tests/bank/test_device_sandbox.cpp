@@ -240,7 +240,7 @@ TEST_F(SandboxDevice, HungServerEndsInTheTimeOut) {
 
 TEST_F(SandboxDevice, TransportReportsStatusLineAndHeaders) {
   Sandbox.Script(Key, "GetState",
-                 R"({"Kind":"raw","Status":418,"Reason":"Чайник Reason","ContentType":"text/plain","Body":"teapot"})");
+                 R"({"Kind":"raw","Status":418,"Reason":"Чайник ИШ Reason","ContentType":"text/plain","Body":"teapot"})");
   const auto client = PlatformHTTPClientFactory()->CreateClient(THTTPClientOptions{});
   TStringStream body(R"({"PaymentId":"1","TerminalKey":")" + Key + R"(","Token":"x"})");
   TStringStream content;
@@ -248,7 +248,7 @@ TEST_F(SandboxDevice, TransportReportsStatusLineAndHeaders) {
                                           {{"content-type", "application/json"}, {"X-Twice", "1"}, {"X-Twice", "2"}},
                                           &body, content);
   EXPECT_EQ(r.StatusCode, 418);
-  EXPECT_EQ(r.StatusText, "Чайник Reason");
+  EXPECT_EQ(r.StatusText, "Чайник ИШ Reason");
   EXPECT_EQ(content.Bytes(), "teapot");
   std::string type;
   for (const auto& h : r.Headers)
