@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/uExceptions.h"
@@ -58,6 +59,7 @@ std::wstring BuildReceiptText(int32_t Operation, const std::wstring& Id, int64_t
     case roRefund: operation = kSReceiptRefund; break;
     default: throw Exception(kSBadReceiptOperation);
   }
+  Width = std::clamp(Width, -kMaxReceiptWidth, kMaxReceiptWidth);
   const SYSTEMTIME t = DateParts(Date);
   const std::wstring date = TwoDigits(t.wDay) + L"." + TwoDigits(t.wMonth) + L"." + TwoDigits(t.wYear);
   const std::wstring time = TwoDigits(t.wHour) + UserTimeSeparator() + TwoDigits(t.wMinute);

@@ -12,8 +12,14 @@ enum TReceiptOperation : int32_t { roPayment = 1, roRefund = 2 };
 // characters. Widths count UTF-16 code units.
 std::wstring FormatReceiptLine(const std::wstring& Label, const std::wstring& Value, int32_t Width);
 
+// The widest receipt line laid out, either way. The receipt is built after the bank has done
+// the payment or the refund: a mistyped line length must not make that fail (out of memory)
+// and be reported to the host as not done. No printer prints a line this long.
+inline constexpr int32_t kMaxReceiptWidth = 1024;
+
 // The whole receipt, every line ending in CR LF. Amount in ten-thousandths, Date an OLE date.
-// The two identifier lines only for a non-empty Id. An unknown Operation raises.
+// The two identifier lines only for a non-empty Id. An unknown Operation raises. Width is
+// taken within -kMaxReceiptWidth..kMaxReceiptWidth.
 std::wstring BuildReceiptText(int32_t Operation, const std::wstring& Id, int64_t Amount, double Date, int32_t Width);
 
 // "0.00": at least one integer digit, two decimals rounded half away from zero, "." whatever

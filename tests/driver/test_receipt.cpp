@@ -45,6 +45,11 @@ TEST(ReceiptText, LinesByWidth) {
       {48, longId, {L"Дата: 05.03.24" + S(48 - 14 - t.size()) + t, L"Операция:" + S(33) + L"оплата",
                     L"Сумма:" + S(36) + L"123.40", L"ID:" + S(45), longId}},
       {48, L"", {L"Дата: 05.03.24" + S(48 - 14 - t.size()) + t, L"Операция:" + S(33) + L"оплата", L"Сумма:" + S(36) + L"123.40"}},
+      // A mistyped line length cannot make a receipt of gigabytes: the layout stops at 1024.
+      {100000000, L"", {L"Дата: 05.03.24" + S(1024 - 14 - t.size()) + t, L"Операция:" + S(1024 - 15) + L"оплата",
+                        L"Сумма:" + S(1024 - 12) + L"123.40"}},
+      {-2000000000, L"", {L"Дата: 05.03.24" + t + S(1024 + 14 - t.size()), L"Операция:оплата" + S(1024 + 9 - 6),
+                          L"Сумма:123.40" + S(1024)}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("width " + std::to_string(c.Width) + " id " + Utf16ToUtf8(c.Id));
