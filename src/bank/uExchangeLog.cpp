@@ -27,10 +27,13 @@ std::string DateText(const ExchangeLogPlatform::TLocalTime& T) {
 // goes out if the log is still on.
 class TExchangeLogState {
  public:
+  // At process exit the system has already killed the other threads; one of them may have
+  // died holding a lock, which then stays taken. So unloading never waits for a lock: a busy
+  // one costs the stop banner, not a host that hangs on its way out.
   ~TExchangeLogState() {
     try {
-      std::lock_guard<std::mutex> guard(FLock);
-      if (FLevel.load() != 0 && FBannerWritten) WriteStopBanner();
+      std::unique_lock<std::mutex> guard(FLock, std::try_to_lock);
+      if (guard.owns_lock() && FLevel.load() != 0 && FBannerWritten) WriteStopBanner(false);
     } catch (...) {
     }
   }
@@ -58,12 +61,12 @@ class TExchangeLogState {
     return folder + name + "_" + DateText(ANow) + ".log";
   }
 
-  void WriteRaw(const std::string& AFile, std::string_view ALine) {
+  void WriteRaw(const std::string& AFile, std::string_view ALine, bool AWaitForLock = true) {
     if (AFile.empty()) return;
     std::string bytes(ALine);
     bytes += "\r\n";
     if (FEncoding.load() == ExchangeLog::EncodingAnsi) bytes = ExchangeLogPlatform::ToAnsi(bytes);
-    ExchangeLogPlatform::AppendLine(AFile, bytes);  // a line that cannot be written is dropped
+    ExchangeLogPlatform::AppendLine(AFile, bytes, AWaitForLock);  // a line that cannot be written is dropped
   }
 
   void WriteStartBanner(const std::string& AFile) {
@@ -76,7 +79,9 @@ class TExchangeLogState {
     WriteRaw(AFile, blanks);
   }
 
-  void WriteStopBanner() { WriteRaw(FileNameLocked(ExchangeLogPlatform::Now()), StopBanner); }
+  void WriteStopBanner(bool AWaitForLock = true) {
+    WriteRaw(FileNameLocked(ExchangeLogPlatform::Now()), StopBanner, AWaitForLock);
+  }
 };
 
 TExchangeLogState& State() {

@@ -81,7 +81,8 @@ bool EnsureSharedFolder(const std::string& AFolder) noexcept;
 // UTF-8 to the system's ANSI code page (characters it lacks replaced by the system).
 std::string ToAnsi(std::string_view AUtf8);
 // Appends bytes to the file under the process's log lock; false when the bytes were dropped.
-bool AppendLine(const std::string& AFileName, std::string_view ABytes) noexcept;
+// Without AWaitForLock a lock held elsewhere drops the bytes at once (the unload path).
+bool AppendLine(const std::string& AFileName, std::string_view ABytes, bool AWaitForLock = true) noexcept;
 std::string OSVersionText();
 std::string ModulePath();
 std::string ModuleVersionText();

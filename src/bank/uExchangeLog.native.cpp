@@ -65,10 +65,15 @@ bool EnsureSharedFolder(const std::string& AFolder) noexcept {
 
 std::string ToAnsi(std::string_view AUtf8) { return std::string(AUtf8); }
 
-bool AppendLine(const std::string& AFileName, std::string_view ABytes) noexcept {
+bool AppendLine(const std::string& AFileName, std::string_view ABytes, bool AWaitForLock) noexcept {
   static std::mutex Lock;
   try {
-    std::lock_guard<std::mutex> guard(Lock);
+    std::unique_lock<std::mutex> guard(Lock, std::defer_lock);
+    if (AWaitForLock) {
+      guard.lock();
+    } else if (!guard.try_lock()) {
+      return false;
+    }
     const int fd = open(AFileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     size_t done = 0;

@@ -51,9 +51,9 @@ bool EnsureSharedFolder(const std::string& AFolder) noexcept {
 
 std::string ToAnsi(std::string_view AUtf8) { return Utf16ToAnsi(Utf8ToUtf16(AUtf8)); }
 
-bool AppendLine(const std::string& AFileName, std::string_view ABytes) noexcept {
+bool AppendLine(const std::string& AFileName, std::string_view ABytes, bool AWaitForLock) noexcept {
   try {
-    return AppendToLogFile(Utf8ToUtf16(AFileName), ABytes) == ERROR_SUCCESS;
+    return AppendToLogFile(Utf8ToUtf16(AFileName), ABytes, AWaitForLock) == ERROR_SUCCESS;
   } catch (...) {
     return false;
   }

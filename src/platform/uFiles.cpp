@@ -102,9 +102,14 @@ constexpr int kOpenAttempts = 10;
 constexpr DWORD kRetryPauseMs = 15;
 }  // namespace
 
-DWORD AppendToLogFile(const std::wstring& FileName, std::string_view Bytes) noexcept {
+DWORD AppendToLogFile(const std::wstring& FileName, std::string_view Bytes, bool WaitForLock) noexcept {
   try {
-    std::lock_guard<std::mutex> guard(LogFileLock());
+    std::unique_lock<std::mutex> guard(LogFileLock(), std::defer_lock);
+    if (WaitForLock) {
+      guard.lock();
+    } else if (!guard.try_lock()) {
+      return ERROR_BUSY;
+    }
     THandle file;
     DWORD error = ERROR_SUCCESS;
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {

@@ -29,5 +29,6 @@ TFileVersion FileVersionOf(const std::wstring& FileName) noexcept;
 // through here: one process-wide lock serialises the writes, the file is opened for each
 // write with sharing for read and write, and a file held by another handle that excludes
 // writers is retried briefly. Returns ERROR_SUCCESS or the error of the last attempt;
-// never throws.
-DWORD AppendToLogFile(const std::wstring& FileName, std::string_view Bytes) noexcept;
+// never throws. Without WaitForLock a lock held by another thread gives ERROR_BUSY at once:
+// at unload during process exit its holder may have been killed and would never release it.
+DWORD AppendToLogFile(const std::wstring& FileName, std::string_view Bytes, bool WaitForLock = true) noexcept;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <regex>
 #include <set>
@@ -194,14 +195,22 @@ TEST_F(ExchangeLogFile, ConcurrentWritersNeverInterleaveWithinALine) {
 TEST_F(ExchangeLogFile, SwitchingOffWhileThreadsWriteKeepsLinesInsideTheirBanners) {
   constexpr int Writers = 3, Switches = 100;
   std::atomic<bool> stop{false};
+  std::atomic<long> calls{0};
   std::vector<std::thread> writers;
   for (int t = 0; t < Writers; ++t)
-    writers.emplace_back([&stop] {
-      while (!stop.load()) ExchangeLog::Log("TDevice", "poll", lmlDebug);
+    writers.emplace_back([&stop, &calls] {
+      while (!stop.load()) {
+        ExchangeLog::Log("TDevice", "poll", lmlDebug);
+        ++calls;
+      }
     });
   for (int i = 0; i < Switches; ++i) {
     ExchangeLog::SetLogLevel(3);
-    std::this_thread::yield();
+    // However busy the machine, some call begins and ends while the log is on: more calls
+    // end than there are writers, so at least one began after the switch-on.
+    const long base = calls.load();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (calls.load() <= base + Writers && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
     ExchangeLog::SetLogLevel(0);
   }
   stop = true;
