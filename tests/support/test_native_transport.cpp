@@ -116,7 +116,10 @@ TEST_F(NativeTransport, BrokenAnswersAreTransportErrors) {
     Sandbox.Script(Key, "GetState", answer);
     EXPECT_NE(TransportError(Sandbox.HttpsBase() + "/v2/GetState"), "(no transport error)");
   }
-  // Over the size cap: the stream's own error, and nothing more is read.
+  // Over the size cap: the stream's own error, and nothing more is read. The terminal starts
+  // anew, so that a broken answer left unused above (a request that failed before it reached
+  // the script, on a machine under load) cannot answer this one.
+  Sandbox.AddTerminal(Key, "pw");
   Sandbox.Script(Key, "GetState", R"({"Kind":"huge","Bytes":5000000})");
   try {
     Call(Sandbox.HttpBase() + "/v2/GetState");
