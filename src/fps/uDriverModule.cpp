@@ -3,10 +3,19 @@
 #include "host/uClassIdentity.h"
 #include "host/uComServer.h"
 #include "uDriver.h"
+#include "ui/ufmCommonSettings.h"
+#include "ui/ufmMainSettings.h"
 
 namespace {
 
 const TComClassRegistration GDriverClass({CLSID_tolvaro, kServerName, kDriverClassName, kDriverDescription, L"Apartment",
                                           &CreateComObject<TDriver>});
+
+// The settings dialog and the driver's page, in place when the module is loaded.
+const bool GSettingsDialogs = [] {
+  RegisterSettingsDialogs();
+  RegisterDriverSettingsPages({TfrmMainSettings::PageClass()});
+  return true;
+}();
 
 }  // namespace

@@ -1,0 +1,552 @@
+#include "ufmCommonSettings.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <ctime>
+
+#include "host/uEquipment.h"
+#include "host/uResultCodes.h"
+#include "platform/uFiles.h"
+#include "uUiResources.h"
+#include "ufmSettingsList.h"
+
+namespace {
+
+constexpr int kPagesHelpContext = 10000;
+constexpr wchar_t kPagesHint[] = L"Настройка параметров и подробная информация о драйвере";
+
+THtmlHelpCall& HtmlHelpCall() {
+  static THtmlHelpCall call;
+  return call;
+}
+
+void CallHtmlHelp(HWND Caller, const std::wstring& File, UINT Command, const HH_POPUP* Popup) {
+  if (const THtmlHelpCall& call = HtmlHelpCall()) {
+    call(Caller, File, Command, Popup);
+    return;
+  }
+  // The viewer is loaded only when help is asked for.
+  using THtmlHelpW = HWND(WINAPI*)(HWND, LPCWSTR, UINT, DWORD_PTR);
+  static HMODULE viewer = LoadLibraryW(L"hhctrl.ocx");
+  if (!viewer) return;
+  auto htmlHelp = reinterpret_cast<THtmlHelpW>(reinterpret_cast<void*>(GetProcAddress(viewer, "HtmlHelpW")));
+  if (htmlHelp)
+    htmlHelp(Caller, File.empty() ? nullptr : File.c_str(), Command, reinterpret_cast<DWORD_PTR>(Popup));
+}
+
+// The information tab: six captions and their values.
+class TfrmInfoPage : public TfrmBaseSettings {
+public:
+  explicit TfrmInfoPage(TBaseDevice& Device) : TfrmBaseSettings(Device, IDD_INFO_PAGE) {}
+  void Fill() {
+    const TDeviceInfoStruct& info = DeviceManager().DeviceInfo();
+    SetItemText(IDC_TYPEINFO, EquipmentTypeCaption(info.TypeName));
+    SetItemText(IDC_MODELINFO, info.ModelName);
+    SetItemText(IDC_VERINFO, DeviceManager().GetDeviceVersion());
+    SetItemText(IDC_DEVELOPERINFO, info.DeveloperName);
+    SetItemText(IDC_DESCRIPTIONINFO, info.Description);
+    SetItemText(IDC_CONTACTINFO, ContactText(info));
+  }
+};
+
+struct TWaitCursor {
+  HCURSOR Old = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+  ~TWaitCursor() { SetCursor(Old); }
+};
+
+// Common controls 6 for the dialogs, from the manifest in this module's resources.
+class TControlsContext {
+public:
+  TControlsContext() {
+    ACTCTXW context{};
+    context.cbSize = sizeof(context);
+    context.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    context.hModule = UiModule();
+    context.lpResourceName = MAKEINTRESOURCEW(IDR_UI_MANIFEST);
+    FContext = CreateActCtxW(&context);
+    if (FContext != INVALID_HANDLE_VALUE && !ActivateActCtx(FContext, &FCookie)) FCookie = 0;
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+  }
+  ~TControlsContext() {
+    if (FCookie) DeactivateActCtx(0, FCookie);
+    if (FContext != INVALID_HANDLE_VALUE) ReleaseActCtx(FContext);
+  }
+  TControlsContext(const TControlsContext&) = delete;
+  TControlsContext& operator=(const TControlsContext&) = delete;
+
+private:
+  HANDLE FContext = INVALID_HANDLE_VALUE;
+  ULONG_PTR FCookie = 0;
+};
+
+std::wstring IncludeTrailingDelimiter(std::wstring Folder) {
+  if (!Folder.empty() && Folder.back() != L'\\' && Folder.back() != L'/') Folder += L'\\';
+  return Folder;
+}
+
+}  // namespace
+
+void SetHtmlHelpCall(THtmlHelpCall Call) { HtmlHelpCall() = std::move(Call); }
+
+void RegisterSettingsDialogs() {
+  RegisterSettingsDialog([](TBaseDevice& device, const std::vector<TSettingsPageClass>& pages, bool noDeviceTest) {
+    TControlsContext controls;
+    TfrmCommonSettings dialog(device, pages);
+    dialog.SetCapDeviceTest(!noDeviceTest);
+    return dialog.ShowModal() == IDOK;
+  });
+}
+
+TfrmCommonSettings::TfrmCommonSettings(TBaseDevice& ADeviceManager, const std::vector<TSettingsPageClass>& PageClasses)
+    : FDeviceManager(ADeviceManager), FPageClasses(PageClasses) {}
+
+TfrmCommonSettings::~TfrmCommonSettings() = default;
+
+INT_PTR TfrmCommonSettings::ShowModal() {
+  return DialogBoxParamW(UiModule(), MAKEINTRESOURCEW(IDD_COMMON_SETTINGS), nullptr, &DialogProc,
+                         reinterpret_cast<LPARAM>(this));
+}
+
+void TfrmCommonSettings::InitDialog() {
+  // Cancel brings back every value as it was now, whatever the dialog did in between.
+  FOpenSnapshot.clear();
+  for (int i = 0; i < FDeviceManager.SettingsCount(); ++i)
+    FOpenSnapshot.push_back({FDeviceManager.Settings(i)->ID, FDeviceManager.Settings(i)->Value});
+
+  FTabs = GetDlgItem(FHandle, IDC_PAGES);
+  SetWindowContextHelpId(FTabs, kPagesHelpContext);
+  SetWindowContextHelpId(GetDlgItem(FHandle, IDC_MORE), 1000);
+  SetWindowContextHelpId(GetDlgItem(FHandle, IDOK), 1001);
+  SetWindowContextHelpId(GetDlgItem(FHandle, IDCANCEL), 1002);
+
+  for (const TSettingsPageClass& pageClass : FPageClasses) {
+    if (!pageClass) continue;
+    std::unique_ptr<TfrmBaseSettings> page = pageClass(FDeviceManager);
+    page->CreateFrm(FHandle, this);
+    AddPage(std::move(page));
+  }
+  // The information tab, always last.
+  auto info = std::make_unique<TfrmInfoPage>(FDeviceManager);
+  info->CreateFrm(FHandle, nullptr);
+  info->Fill();
+  TCITEMW item{};
+  item.mask = TCIF_TEXT;
+  std::wstring caption = info->Caption();
+  item.pszText = caption.data();
+  TabCtrl_InsertItem(FTabs, TabCtrl_GetItemCount(FTabs), &item);
+  FInfoPage = std::move(info);
+
+  const TDeviceInfoStruct& deviceInfo = FDeviceManager.DeviceInfo();
+  SetDlgItemTextW(FHandle, IDC_MODELNAME, deviceInfo.ModelName.c_str());
+  SetDlgItemTextW(FHandle, IDC_DRIVERVERSION, FDeviceManager.GetDeviceVersion().c_str());
+  FCI_www = deviceInfo.CI_www;
+  // The model name in bold.
+  LOGFONTW bold{};
+  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(FHandle, WM_GETFONT, 0, 0)), sizeof(bold), &bold);
+  bold.lfWeight = FW_BOLD;
+  HFONT boldFont = CreateFontIndirectW(&bold);
+  SetPropW(FHandle, L"TolvaroBoldFont", boldFont);
+  SendDlgItemMessageW(FHandle, IDC_MODELNAME, WM_SETFONT, reinterpret_cast<WPARAM>(boldFont), FALSE);
+
+  ReadPages();
+  Layout();
+  TabCtrl_SetCurSel(FTabs, 0);
+  ShowPage(0);
+  if (TabCtrl_GetItemCount(FTabs) == 1) FCapSetDefault = false;
+  FHelpEnabled = HelpFileExists();
+  FCapShowHelp = FHelpEnabled;
+
+  SetForegroundWindow(FHandle);
+}
+
+void TfrmCommonSettings::AddPage(std::unique_ptr<TfrmBaseSettings> Page) {
+  TCITEMW item{};
+  item.mask = TCIF_TEXT;
+  std::wstring caption = Page->Caption();
+  item.pszText = caption.data();
+  TabCtrl_InsertItem(FTabs, static_cast<int>(FPages.size()), &item);
+  SetWindowContextHelpId(Page->Handle(), 0);
+  FPages.push_back(std::move(Page));
+}
+
+// Grows the dialog (never shrinks it) so that the largest page fits the tab area, then
+// places the pages there.
+void TfrmCommonSettings::Layout() {
+  RECT display{};
+  GetClientRect(FTabs, &display);
+  TabCtrl_AdjustRect(FTabs, FALSE, &display);
+  LONG needW = 0, needH = 0;
+  auto measure = [&](const TfrmBaseSettings& page) {
+    RECT r{};
+    GetClientRect(page.Handle(), &r);
+    needW = std::max(needW, r.right);
+    needH = std::max(needH, r.bottom);
+  };
+  for (const auto& page : FPages) measure(*page);
+  if (FInfoPage) measure(*FInfoPage);
+  const LONG dw = std::max<LONG>(0, needW - (display.right - display.left));
+  const LONG dh = std::max<LONG>(0, needH - (display.bottom - display.top));
+  if (dw || dh) {
+    RECT window{};
+    GetWindowRect(FHandle, &window);
+    SetWindowPos(FHandle, nullptr, 0, 0, window.right - window.left + dw, window.bottom - window.top + dh,
+                 SWP_NOMOVE | SWP_NOZORDER);
+    RECT tabs{};
+    GetWindowRect(FTabs, &tabs);
+    SetWindowPos(FTabs, nullptr, 0, 0, tabs.right - tabs.left + dw, tabs.bottom - tabs.top + dh, SWP_NOMOVE | SWP_NOZORDER);
+    auto move = [&](int ID, LONG dx, LONG dy, bool stretch) {
+      HWND control = GetDlgItem(FHandle, ID);
+      RECT r{};
+      GetWindowRect(control, &r);
+      MapWindowPoints(nullptr, FHandle, reinterpret_cast<POINT*>(&r), 2);
+      SetWindowPos(control, nullptr, r.left + dx, r.top + dy, r.right - r.left + (stretch ? dw : 0), r.bottom - r.top,
+                   SWP_NOZORDER);
+    };
+    move(IDC_FOOTER_LINE, 0, dh, true);
+    move(IDC_MORE, 0, dh, false);
+    move(IDOK, dw, dh, false);
+    move(IDCANCEL, dw, dh, false);
+    move(IDC_HEADER_LINE, 0, 0, true);
+    move(IDC_MODELNAME, 0, 0, true);
+    move(IDC_DRIVERVERSION, 0, 0, true);
+    // Centre again with the new size.
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    GetWindowRect(FHandle, &window);
+    SetWindowPos(FHandle, nullptr, work.left + (work.right - work.left - (window.right - window.left)) / 2,
+                 work.top + (work.bottom - work.top - (window.bottom - window.top)) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  }
+  GetWindowRect(FTabs, &display);
+  MapWindowPoints(nullptr, FHandle, reinterpret_cast<POINT*>(&display), 2);
+  TabCtrl_AdjustRect(FTabs, FALSE, &display);
+  auto place = [&](const TfrmBaseSettings& page) {
+    SetWindowPos(page.Handle(), HWND_TOP, display.left, display.top, display.right - display.left,
+                 display.bottom - display.top, SWP_NOACTIVATE);
+  };
+  for (const auto& page : FPages) place(*page);
+  if (FInfoPage) place(*FInfoPage);
+}
+
+void TfrmCommonSettings::ShowPage(int Index) {
+  for (size_t i = 0; i < FPages.size(); ++i)
+    ShowWindow(FPages[i]->Handle(), static_cast<int>(i) == Index ? SW_SHOW : SW_HIDE);
+  if (FInfoPage) ShowWindow(FInfoPage->Handle(), Index == static_cast<int>(FPages.size()) ? SW_SHOW : SW_HIDE);
+}
+
+void TfrmCommonSettings::NotifyPages(const std::wstring& Msg, const std::wstring& Data) {
+  for (const auto& page : FPages) page->OnNotify(Msg, Data);
+}
+
+void TfrmCommonSettings::ReadPages() {
+  for (const auto& page : FPages) page->OnReadSettings();
+}
+
+bool TfrmCommonSettings::SavePages() {
+  for (const auto& page : FPages) {
+    bool allowClose = true;
+    page->OnSaveSettings(allowClose);
+    if (!allowClose) return false;
+    page->OnSaveSettings();
+  }
+  return true;
+}
+
+bool TfrmCommonSettings::HelpFileExists() {
+  std::wstring module = ThisModuleFileName();
+  const size_t slash = module.find_last_of(L"\\/");
+  FHelpFile = (slash == std::wstring::npos ? std::wstring() : module.substr(0, slash + 1)) + L"help" + L".chm";
+  const DWORD attributes = GetFileAttributesW(FHelpFile.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::wstring TfrmCommonSettings::GetHelpByID(int ID) {
+  switch (ID) {
+    case 1000:
+      return L"Дополнительные функции: \r\n - Установка параметров в значегие по умолчанию"
+             L"\r\n - Тест работоспособности устройства\r\n - Отображение полного списка настроек\r\n - Справка";
+    case 1001: return L"Сохранить настройки и закрыть окно";
+    case 1002: return L"Закрыть окно без сохранения настроек";
+    case 1003: return kPagesHint;
+    default: return {};
+  }
+}
+
+std::wstring TfrmCommonSettings::GetControlHintByPos() {
+  HWND control = nullptr;
+  if (GetKeyState(VK_F1) < 0) {
+    control = GetFocus();
+  } else {
+    POINT at{};
+    GetCursorPos(&at);
+    // Disabled controls too: ChildWindowFromPointEx skips nothing when asked so.
+    POINT client = at;
+    ScreenToClient(FHandle, &client);
+    control = ChildWindowFromPointEx(FHandle, client, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
+    // Into a page, down to its control.
+    for (int depth = 0; control && control != FHandle && depth < 4; ++depth) {
+      POINT inner = at;
+      ScreenToClient(control, &inner);
+      HWND child = ChildWindowFromPointEx(control, inner, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
+      if (!child || child == control) break;
+      control = child;
+    }
+    if (control == FHandle) control = nullptr;
+  }
+  if (!control) return {};
+  RECT r{};
+  GetWindowRect(control, &r);
+  FPopupPos = {r.left, r.top};
+  if (control == FTabs) return kPagesHint;
+  // A control's hint: the text of the label or control itself is all this dialog keeps.
+  if (GetDlgCtrlID(control) == IDC_TIMEOUT_LABEL || GetDlgCtrlID(control) == IDC_TIMEOUT)
+    return L"Таймаут ожидания выполнения оплаты";
+  const int id = static_cast<int>(GetWindowContextHelpId(control));
+  return id >= 1000 && id < kPagesHelpContext ? GetHelpByID(id) : kPagesHint;
+}
+
+bool TfrmCommonSettings::FormHelp(UINT Command, DWORD_PTR Data) {
+  if (Command == 13) {  // the position of the next popup
+    FPopupPos = {static_cast<LONG>(static_cast<short>(LOWORD(Data))), static_cast<LONG>(static_cast<short>(HIWORD(Data)))};
+    return true;
+  }
+  if (Command != 8) return true;  // every other command is handled by doing nothing
+  const int id = static_cast<int>(Data);
+  HH_POPUP popup{};
+  popup.cbStruct = sizeof(popup);
+  popup.clrForeground = RGB(0, 0, 0);
+  popup.clrBackground = 0xEEFFFF;
+  popup.rcMargins = {5, 5, 5, 5};
+  popup.pszFont = nullptr;
+  std::wstring text;
+  if (id == kPagesHelpContext) {
+    text = GetControlHintByPos();
+  } else if (id >= 1000) {
+    text = GetHelpByID(id);
+  } else if (FHelpEnabled && id > 0) {
+    popup.idString = static_cast<UINT>(id);
+  }
+  popup.pt = FPopupPos;
+  popup.pszText = text.empty() ? nullptr : text.c_str();
+  if (id >= 1000 || !FHelpEnabled)
+    CallHtmlHelp(FHandle, L"", HH_DISPLAY_TEXT_POPUP, &popup);
+  else
+    CallHtmlHelp(FHandle, FHelpFile + L"::/popups.txt", HH_DISPLAY_TEXT_POPUP, &popup);
+  return true;
+}
+
+HMENU TfrmCommonSettings::BuildAdditionalMenu() {
+  // Asked again each time the menu opens.
+  FCapOpenDebugLog = FDeviceManager.GetSettingValueBool(L"DebugLogEnabled");
+  HMENU menu = CreatePopupMenu();
+  if (FCapSetDefault) AppendMenuW(menu, MF_STRING, IDM_RESET, L"Установить значения по-умолчанию");
+  if (FCapDeviceTest) AppendMenuW(menu, MF_STRING, IDM_DEVICETEST, L"Выполнить тест устройства");
+  AppendMenuW(menu, MF_STRING, IDM_SETTINGSLIST, L"Показать полный список настроек");
+  if (FCapOpenDebugLog) {
+    HMENU logs = CreatePopupMenu();
+    AppendMenuW(logs, MF_STRING, IDM_OPENCURRENTLOG, L"Открыть текущий отладочный лог");
+    AppendMenuW(logs, MF_STRING, IDM_OPENLOGFOLDER, L"Открыть папку с файлами отладочных логов");
+    AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(logs), L"Просмотр отладочных логов");
+  }
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  if (FCapShowHelp) AppendMenuW(menu, MF_STRING, IDM_HELP, L"Справка");
+  if (FDeviceManager.AddActionsCount() > 0) {
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    for (int i = 0; i < FDeviceManager.AddActionsCount(); ++i)
+      AppendMenuW(menu, MF_STRING, IDM_ACTION_FIRST + i, FDeviceManager.AddActions(i)->Caption.c_str());
+  }
+  return menu;
+}
+
+void TfrmCommonSettings::ErrorBox(const std::wstring& Text) {
+  MessageBoxW(FHandle, Text.c_str(), L"Ошибка", MB_OK | MB_ICONERROR);
+}
+
+void TfrmCommonSettings::RunDeviceTest() {
+  std::wstring message;
+  bool ok = false;
+  {
+    FDeviceManager.StoreSettings();
+    TWaitCursor cursor;
+    struct TAfterTest {
+      TBaseDevice& Device;
+      ~TAfterTest() {
+        try {
+          Device.Disable();
+        } catch (...) {
+        }
+        Device.RestoreSettings();
+      }
+    } after{FDeviceManager};
+    ok = SavePages();
+    if (ok) {
+      std::wstring description;
+      const int32_t code = FDeviceManager.Enable(description);
+      message = DescribeResult(code, description);
+      ok = code == 0;
+    } else {
+      message = L"Не удалось записать текущие настройки";
+    }
+    if (ok) ok = FDeviceManager.DeviceTest(message);
+  }
+  if (!ok) ErrorBox(message);
+}
+
+void TfrmCommonSettings::ShowSettingsList() {
+  FDeviceManager.StoreSettings();
+  TfrmSettingsList list(FDeviceManager);
+  if (list.ShowModal(FHandle) == IDOK)
+    ReadPages();  // the snapshot stays pending: Cancel of the dialog undoes the list too
+  else
+    FDeviceManager.RestoreSettings();
+}
+
+void TfrmCommonSettings::OpenCurrentDebugLog() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_s(&local, &now);
+  wchar_t date[16];
+  wcsftime(date, 16, L"%Y.%m.%d", &local);
+  const std::wstring file = IncludeTrailingDelimiter(FDeviceManager.DeviceFolder) + L"Debug_" + date + L".log";
+  const DWORD attributes = GetFileAttributesW(file.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    ErrorBox(L"Отладочный лог не найден!");
+    return;
+  }
+  ShellExecuteW(FHandle, nullptr, file.c_str(), nullptr, nullptr, SW_RESTORE);
+}
+
+void TfrmCommonSettings::OpenDebugLogDirectory() {
+  wchar_t file[MAX_PATH] = L"";
+  static const wchar_t kFilter[] = L"Файлы log\0*.log;\0";
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof(dialog);
+  dialog.hwndOwner = FHandle;
+  dialog.lpstrFilter = kFilter;
+  dialog.lpstrFile = file;
+  dialog.nMaxFile = MAX_PATH;
+  dialog.lpstrInitialDir = FDeviceManager.DeviceFolder.empty() ? nullptr : FDeviceManager.DeviceFolder.c_str();
+  dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+  if (GetOpenFileNameW(&dialog)) ShellExecuteW(FHandle, nullptr, file, nullptr, nullptr, SW_RESTORE);
+}
+
+void TfrmCommonSettings::ActionItemClick(int Index) {
+  if (Index < 0 || Index >= FDeviceManager.AddActionsCount()) return;
+  std::wstring description;
+  if (FDeviceManager.RunAdditionalAction(FDeviceManager.AddActions(Index)->ID, description) != 0) ErrorBox(description);
+}
+
+void TfrmCommonSettings::CloseWith(int Result) {
+  if (Result == IDOK) {
+    if (!SavePages()) return;  // a page vetoed: the dialog stays open
+  } else {
+    FDeviceManager.RestoreSettings();
+    for (const TShortSettingStruct& entry : FOpenSnapshot)
+      if (TSettingStruct* s = FDeviceManager.FindSetting(entry.ID)) s->Value = entry.Value;
+  }
+  EndDialog(FHandle, Result);
+}
+
+void TfrmCommonSettings::OnCommand(int ID, int Code) {
+  switch (ID) {
+    case IDOK:
+    case IDCANCEL:
+      CloseWith(ID);
+      break;
+    case IDC_MORE: {
+      HMENU menu = BuildAdditionalMenu();
+      RECT r{};
+      GetWindowRect(GetDlgItem(FHandle, IDC_MORE), &r);
+      TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN, r.left, r.bottom, 0, FHandle, nullptr);
+      DestroyMenu(menu);
+      break;
+    }
+    case IDC_LOGO:
+      if (Code == STN_CLICKED && !FCI_www.empty()) {
+        TWaitCursor cursor;
+        ShellExecuteW(FHandle, L"open", FCI_www.c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
+      }
+      break;
+    case IDM_RESET:
+      FDeviceManager.SetAllSettingsDefault();
+      ReadPages();
+      break;
+    case IDM_DEVICETEST:
+      RunDeviceTest();
+      break;
+    case IDM_SETTINGSLIST:
+      ShowSettingsList();
+      break;
+    case IDM_OPENCURRENTLOG:
+      OpenCurrentDebugLog();
+      break;
+    case IDM_OPENLOGFOLDER:
+      OpenDebugLogDirectory();
+      break;
+    case IDM_HELP:
+      if (FHelpEnabled) CallHtmlHelp(FHandle, FHelpFile, HH_DISPLAY_TOPIC, nullptr);
+      break;
+    default:
+      if (ID >= IDM_ACTION_FIRST && ID < IDM_ACTION_FIRST + 1000) ActionItemClick(ID - IDM_ACTION_FIRST);
+      break;
+  }
+}
+
+INT_PTR CALLBACK TfrmCommonSettings::DialogProc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  if (Msg == WM_INITDIALOG) {
+    auto* self = reinterpret_cast<TfrmCommonSettings*>(lParam);
+    SetWindowLongPtrW(Wnd, DWLP_USER, lParam);
+    self->FHandle = Wnd;
+    try {
+      self->InitDialog();
+    } catch (...) {
+      EndDialog(Wnd, IDCANCEL);
+    }
+    return TRUE;
+  }
+  auto* self = reinterpret_cast<TfrmCommonSettings*>(GetWindowLongPtrW(Wnd, DWLP_USER));
+  if (!self) return FALSE;
+  try {
+    switch (Msg) {
+      case WM_COMMAND:
+        self->OnCommand(LOWORD(wParam), HIWORD(wParam));
+        return TRUE;
+      case WM_CLOSE:
+        self->CloseWith(IDCANCEL);
+        return TRUE;
+      case WM_NOTIFY: {
+        auto* header = reinterpret_cast<NMHDR*>(lParam);
+        if (header->hwndFrom == self->FTabs && header->code == TCN_SELCHANGE) {
+          self->ShowPage(TabCtrl_GetCurSel(self->FTabs));
+          return TRUE;
+        }
+        return FALSE;
+      }
+      case WM_SETCURSOR:
+        if (reinterpret_cast<HWND>(wParam) == GetDlgItem(Wnd, IDC_LOGO)) {
+          SetCursor(LoadCursorW(nullptr, IDC_HAND));
+          SetWindowLongPtrW(Wnd, DWLP_MSGRESULT, TRUE);
+          return TRUE;
+        }
+        return FALSE;
+      case WM_HELP: {
+        auto* info = reinterpret_cast<HELPINFO*>(lParam);
+        self->FormHelp(13, MAKELONG(static_cast<WORD>(info->MousePos.x), static_cast<WORD>(info->MousePos.y)));
+        DWORD context = static_cast<DWORD>(info->dwContextId);
+        // Controls inside a page have context 0: the page control's context stands for them.
+        if (context == 0) context = kPagesHelpContext;
+        self->FormHelp(8, context);
+        return TRUE;
+      }
+      case WM_DESTROY:
+        if (HANDLE font = RemovePropW(Wnd, L"TolvaroBoldFont")) DeleteObject(font);
+        return FALSE;
+      default:
+        return FALSE;
+    }
+  } catch (...) {
+    return FALSE;
+  }
+}

@@ -1,0 +1,84 @@
+#pragma once
+// TfrmCommonSettings: the modal settings dialog. A header with the logo, model and version;
+// a tab per settings page and the information tab last; "Дополнительно", "ОК", "Отмена".
+#include <windows.h>
+#include <htmlhelp.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/uBaseDevice.h"
+#include "uBaseSettingsDeviceFrm.h"
+
+// What the dialog hands to the HTML Help viewer (file "" for a text popup); the product calls
+// HtmlHelpW, tests record the call (the viewer's popups do not exist under every system).
+using THtmlHelpCall = std::function<void(HWND Caller, const std::wstring& File, UINT Command, const HH_POPUP* Popup)>;
+void SetHtmlHelpCall(THtmlHelpCall Call);
+
+// Registers the dialog as the device layer's settings dialog.
+void RegisterSettingsDialogs();
+
+class TfrmCommonSettings {
+public:
+  TfrmCommonSettings(TBaseDevice& ADeviceManager, const std::vector<TSettingsPageClass>& PageClasses);
+  ~TfrmCommonSettings();
+  TfrmCommonSettings(const TfrmCommonSettings&) = delete;
+  TfrmCommonSettings& operator=(const TfrmCommonSettings&) = delete;
+
+  // Modal on the calling thread; IDOK or IDCANCEL.
+  INT_PTR ShowModal();
+
+  void SetCapSetDefault(bool Value) noexcept { FCapSetDefault = Value; }
+  void SetCapDeviceTest(bool Value) noexcept { FCapDeviceTest = Value; }
+  void SetCapShowHelp(bool Value) noexcept { FCapShowHelp = Value; }
+  void SetCapOpenDebugLog(bool Value) noexcept { FCapOpenDebugLog = Value; }
+
+  void NotifyPages(const std::wstring& Msg, const std::wstring& Data);
+  void ReadPages();
+  bool SavePages();
+
+  bool HelpFileExists();
+  // The help texts of the dialog's own controls.
+  static std::wstring GetHelpByID(int ID);
+  // Acts on a help command: 13 remembers the popup position, 8 shows the popup for a context.
+  bool FormHelp(UINT Command, DWORD_PTR Data);
+
+  // The menu of "Дополнительно" as it is when it opens (visibility rules applied).
+  HMENU BuildAdditionalMenu();
+
+  HWND Handle() const noexcept { return FHandle; }
+
+private:
+  static INT_PTR CALLBACK DialogProc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+  void InitDialog();
+  void AddPage(std::unique_ptr<TfrmBaseSettings> Page);
+  void Layout();
+  void ShowPage(int Index);
+  void OnCommand(int ID, int Code);
+  void CloseWith(int Result);
+  void RunDeviceTest();
+  void ShowSettingsList();
+  void OpenCurrentDebugLog();
+  void OpenDebugLogDirectory();
+  void ActionItemClick(int Index);
+  std::wstring GetControlHintByPos();
+  void ErrorBox(const std::wstring& Text);
+
+  TBaseDevice& FDeviceManager;
+  std::vector<TSettingsPageClass> FPageClasses;
+  std::vector<std::unique_ptr<TfrmBaseSettings>> FPages;
+  std::unique_ptr<TfrmBaseSettings> FInfoPage;
+  std::vector<TShortSettingStruct> FOpenSnapshot;  // every value as the dialog found it
+  HWND FHandle = nullptr;
+  HWND FTabs = nullptr;
+  std::wstring FCI_www;
+  std::wstring FHelpFile;
+  bool FHelpEnabled = false;
+  bool FCapSetDefault = true;
+  bool FCapDeviceTest = true;
+  bool FCapShowHelp = true;
+  bool FCapOpenDebugLog = false;
+  POINT FPopupPos{};
+};
