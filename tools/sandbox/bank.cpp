@@ -96,11 +96,19 @@ Answer Bank::ErrorAnswer(const std::string& ACode, const std::string& AMessage, 
   return JsonAnswer(200, j);
 }
 
+std::string Bank::QrPayload(const std::string& APaymentId, int64_t AAmount) {
+  return "https://qr.sandbox.example/" + APaymentId + "?amount=" + std::to_string(AAmount);
+}
+
 Answer Bank::Handle(const Request& ARequest, bool AControlAllowed) {
   const std::string& path = ARequest.Path;
   if (StartsWith(path, "/_control/") || path == "/_control") {
     if (!AControlAllowed) return ControlError(404, "the control interface is served on the http listener only");
     return Control(ARequest);
+  }
+  if (path == "/customer" || StartsWith(path, "/customer/")) {
+    if (!AControlAllowed) return ControlError(404, "the customer page is served on the http listener only");
+    return Customer(ARequest);
   }
   // /_redirect/N/<rest>: N redirects in all, then /<rest>.
   if (StartsWith(path, "/_redirect/")) {
@@ -273,7 +281,7 @@ Answer Bank::Operation(const std::string& AOperation, const Request&, const Json
     if (!Unfinished(p.Status))
       return ErrorAnswer(kWrongState, "Операция невозможна в текущем статусе платежа", "Status: " + p.Status);
     p.Status = "FORM_SHOWED";
-    out.Add("Data", Json::Str("https://qr.sandbox.example/" + p.Id + "?amount=" + std::to_string(p.Amount)))
+    out.Add("Data", Json::Str(QrPayload(p.Id, p.Amount)))
         .Add("OrderId", Json::Str(p.OrderId))
         .Add("PaymentId", Json::Str(p.Id));
     return JsonAnswer(200, out);

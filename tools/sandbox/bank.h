@@ -40,6 +40,11 @@ class Bank {
   void AddTerminal(const std::string& AKey, const std::string& APassword);
   // Bank operations, redirects; AControlAllowed: the listener serves /_control too.
   Answer Handle(const Request& ARequest, bool AControlAllowed);
+  // The customer page (/customer): open payments with their QR codes, and the buttons of
+  // the customer's phone and of the bank. Served where the control interface is.
+  Answer Customer(const Request& ARequest);
+  // The QR payload GetQr answers for a payment.
+  static std::string QrPayload(const std::string& APaymentId, int64_t AAmount);
 
  private:
   struct Payment {
