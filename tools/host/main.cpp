@@ -496,8 +496,9 @@ private:
 
   TDriverHost& Host() {
     if (!FHost) {
+      const TSettingsFile file = LoadConfig();  // a broken file is reported before the driver is touched
       FHost = std::make_unique<TDriverHost>(FOptions);
-      FHost->Apply(LoadConfig());
+      FHost->Apply(file);
     }
     return *FHost;
   }
