@@ -26,7 +26,7 @@ p.note{color:#555;margin:0 0 1.5em}
 .status{display:inline-block;padding:.1em .5em;border-radius:4px;background:#ddd;font-size:.9em}
 .status.CONFIRMED{background:#cfc}.status.REJECTED,.status.CANCELED{background:#fcc}
 .status.PARTIAL_REFUNDED,.status.REFUNDED{background:#cdf}
-.meta{color:#666;font-size:.85em;margin:.3em 0}
+.meta{color:#666;font-size:.85em;margin:.3em 0;overflow-wrap:anywhere}
 button{margin:.2em .2em 0 0;padding:.4em .8em;border:0;border-radius:4px;cursor:pointer}
 button.pay{background:#2a7;color:#fff}button.reject{background:#c44;color:#fff}button.cancel{background:#888;color:#fff}
 #empty{color:#777}
@@ -41,7 +41,7 @@ function el(tag, cls, text){const e=document.createElement(tag);if(cls)e.classNa
 function money(minor){return (minor/100).toFixed(2);}
 function act(id, what){fetch('/customer/payments/'+encodeURIComponent(id)+'/'+what,{method:'POST'}).then(refresh);}
 function card(p){
-  const c=el('div','card');c.id='payment-'+p.PaymentId;c.dataset.status=p.Status;
+  const c=el('div','card');c.id='payment-'+p.PaymentId;c.dataset.status=p.Status;c.dataset.terminal=p.TerminalKey;
   c.appendChild(el('div','amount',money(p.Amount)+' \u20bd'));
   const s=el('span','status '+p.Status,p.Status);c.appendChild(s);
   c.appendChild(el('div','meta','Payment '+p.PaymentId+' \u00b7 terminal '+p.TerminalKey));
