@@ -87,6 +87,7 @@ void TfrmSettingsList::BeginEdit() {
     FEditControl = FEdEdit;
     SetWindowTextW(FEdEdit, SettingValueText(setting->Value).c_str());
   }
+  FEditIndex = index;
   const int focused = ListView_GetNextItem(FList, -1, LVNI_FOCUSED);
   RECT row{};
   ListView_GetItemRect(FList, focused >= 0 ? focused : index, &row, LVIR_BOUNDS);
@@ -104,7 +105,8 @@ void TfrmSettingsList::BeginEdit() {
 void TfrmSettingsList::EndEdit(bool Discard) {
   if (FEnding || !IsWindowVisible(FEditControl)) return;
   FEnding = true;
-  const int index = SelectedIndex();
+  // The row the editor was opened on: when the selection moves, the new row is already selected.
+  const int index = FEditIndex;
   if (TSettingStruct* setting = FDeviceManager.Settings(index); setting && !Discard) {
     if (FEditControl == FCbEdit)
       setting->Value = TVariant::FromBool(SendMessageW(FCbEdit, CB_GETCURSEL, 0, 0) == 1);

@@ -38,6 +38,7 @@ private:
   HWND FEdEdit = nullptr;
   HWND FCbEdit = nullptr;
   HWND FEditControl = nullptr;  // the current in-place editor
+  int FEditIndex = -1;          // the row the editor was opened on
   bool FEnding = false;
   std::wstring FCellText;  // the text the list asked for last
 };

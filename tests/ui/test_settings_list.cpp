@@ -1,0 +1,151 @@
+// The full settings list on a driver object, driven with keys and commands like a user.
+#include <gtest/gtest.h>
+
+#include "../device/TestEquipmentManager.h"
+#include "UiTestKit.h"
+#include "fps/uDriver.h"
+#include "host/uComServer.h"
+#include "ui/uUiResources.h"
+#include "ui/ufmSettingsList.h"
+
+using namespace uitest;
+
+namespace {
+
+class SettingsListFixture : public ::testing::Test {
+protected:
+  void SetUp() override { Driver = static_cast<TDriver*>(CreateComObject<TDriver>()); }
+  void TearDown() override {
+    if (Driver) Driver->Release();
+  }
+
+  // Shows the list over nothing while Script drives it; the modal result.
+  INT_PTR Show(const std::function<void(HWND List, HWND View)>& Script) {
+    INT_PTR result = 0;
+    RunWhileModal(
+        [&] {
+          TfrmSettingsList list(*Driver);
+          result = list.ShowModal(nullptr);
+        },
+        [&] {
+          HWND list = WaitDialog(L"Список настроек");
+          ASSERT_NE(list, nullptr) << "the list did not come up";
+          Script(list, Item(list, IDC_SETTINGS));
+        });
+    return result;
+  }
+
+  int IndexOf(const std::wstring& ID) const {
+    for (int i = 0; i < Driver->SettingsCount(); ++i)
+      if (Driver->Settings(i)->ID == ID) return i;
+    return -1;
+  }
+
+  TDriver* Driver = nullptr;
+};
+
+std::wstring Cell(HWND View, int Row, int Column) {
+  wchar_t text[512] = L"";
+  LVITEMW item{};
+  item.iSubItem = Column;
+  item.pszText = text;
+  item.cchTextMax = 512;
+  SendMessageW(View, LVM_GETITEMTEXTW, Row, reinterpret_cast<LPARAM>(&item));
+  return text;
+}
+
+void Select(HWND View, int Row) {
+  LVITEMW item{};
+  item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  item.state = LVIS_SELECTED | LVIS_FOCUSED;
+  SendMessageW(View, LVM_SETITEMSTATE, Row, reinterpret_cast<LPARAM>(&item));
+}
+
+// Opens the editor on the row with Enter, types the text and ends with the key (0: none).
+void EditRow(HWND View, int Row, const std::wstring& Text, UINT EndKey) {
+  Select(View, Row);
+  Key(View, VK_RETURN);
+  HWND editor = Item(View, IDC_EDEDIT);
+  SendMessageW(editor, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Text.c_str()));
+  if (EndKey) Key(editor, EndKey);
+}
+
+}  // namespace
+
+TEST_F(SettingsListFixture, RowsInDeclarationOrderWithValueDefaultAndDescription) {
+  Show([&](HWND list, HWND view) {
+    ASSERT_EQ(SendMessageW(view, LVM_GETITEMCOUNT, 0, 0), Driver->SettingsCount());
+    for (int i = 0; i < Driver->SettingsCount(); ++i) {
+      const TSettingStruct& s = *Driver->Settings(i);
+      EXPECT_EQ(Cell(view, i, 0), s.Name);
+      EXPECT_EQ(Cell(view, i, 1), SettingValueText(s.Value));
+      EXPECT_EQ(Cell(view, i, 2), SettingValueText(s.Default));
+    }
+    EXPECT_EQ(Cell(view, 0, 0), L"Таймаут по умолчанию");
+    EXPECT_EQ(Cell(view, 0, 1), L"120");
+    EXPECT_EQ(Cell(view, 0, 2), L"120");
+    const int host = IndexOf(L"Host");
+    Select(view, host);
+    EXPECT_EQ(ItemText(list, IDC_STATUS), Driver->Settings(host)->Description);
+    Click(list, IDOK);
+  });
+}
+
+TEST_F(SettingsListFixture, InPlaceEditingCommitsOnEnterAndLeavingAndDiscardsOnEscape) {
+  const int eventLog = IndexOf(L"EventLogEnabled");
+  const int host = IndexOf(L"Host");
+  ASSERT_GE(eventLog, 0);
+  const INT_PTR result = Show([&](HWND list, HWND view) {
+    EditRow(view, 0, L"60", VK_RETURN);
+    const VARIANT& value = Driver->Settings(0)->Value.Get();
+    EXPECT_EQ(value.vt, VT_R8) << "a number, not the text";
+    EXPECT_EQ(Driver->GetSettingValueInt(L"DefaultTimeOut"), 60);
+    EXPECT_EQ(Cell(view, 0, 1), L"60");
+    EXPECT_FALSE(IsWindowVisible(Item(view, IDC_EDEDIT)));
+
+    EditRow(view, 0, L"abc", VK_RETURN);
+    EXPECT_EQ(Driver->GetSettingValueInt(L"DefaultTimeOut"), 0);
+
+    EditRow(view, 0, L"75", VK_ESCAPE);
+    EXPECT_EQ(Driver->GetSettingValueInt(L"DefaultTimeOut"), 0) << "Escape keeps the old value";
+
+    // Moving to another row keeps the typed value, in the row it was typed in.
+    EditRow(view, 0, L"61", 0);
+    Select(view, host);
+    EXPECT_EQ(Driver->GetSettingValueInt(L"DefaultTimeOut"), 61);
+    EXPECT_EQ(Driver->GetSettingValueStr(L"Host"), SettingValueText(Driver->Settings(host)->Default));
+
+    // A Boolean goes through the False/True list, never free text.
+    Select(view, eventLog);
+    Key(view, VK_RETURN);
+    HWND combo = Item(view, IDC_CBEDIT);
+    EXPECT_TRUE(IsWindowVisible(combo));
+    EXPECT_FALSE(IsWindowVisible(Item(view, IDC_EDEDIT)));
+    EXPECT_EQ(SendMessageW(combo, CB_GETCOUNT, 0, 0), 2);
+    const bool before = Driver->GetSettingValueBool(L"EventLogEnabled");
+    SendMessageW(combo, CB_SETCURSEL, before ? 0 : 1, 0);
+    Key(combo, VK_RETURN);
+    EXPECT_EQ(Driver->Settings(eventLog)->Value.Get().vt, VT_BOOL);
+    EXPECT_EQ(Driver->GetSettingValueBool(L"EventLogEnabled"), !before);
+    EXPECT_EQ(Cell(view, eventLog, 1), before ? L"False" : L"True");
+    Click(list, IDCANCEL);
+  });
+  EXPECT_EQ(result, IDCANCEL);
+  EXPECT_EQ(Driver->GetSettingValueInt(L"DefaultTimeOut"), 61) << "the list leaves undoing to its caller";
+}
+
+TEST_F(SettingsListFixture, PopupResetsTheSelectedRowAndTheButtonResetsAll) {
+  Driver->SetSettingValue(L"DefaultTimeOut", TVariant::FromInt(5));
+  Driver->SetSettingValue(L"Host", TVariant::FromString(L"http://127.0.0.1:1/v2"));
+  const int host = IndexOf(L"Host");
+  Show([&](HWND list, HWND view) {
+    Select(view, 0);
+    Command(list, IDM_ROWDEFAULT);
+    EXPECT_EQ(Driver->GetSettingValueInt(L"DefaultTimeOut"), 120);
+    EXPECT_EQ(Driver->GetSettingValueStr(L"Host"), L"http://127.0.0.1:1/v2");
+    Command(list, IDC_DEFAULT);
+    EXPECT_EQ(Cell(view, host, 1), Cell(view, host, 2));
+    Click(list, IDOK);
+  });
+  EXPECT_EQ(Driver->GetSettingValueStr(L"Host"), SettingValueText(Driver->Settings(host)->Default));
+}
