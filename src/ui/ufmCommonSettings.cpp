@@ -82,6 +82,18 @@ private:
   ULONG_PTR FCookie = 0;
 };
 
+// The hints of the controls that have one (shown as tool tips and as context help).
+std::wstring HintOf(int ID) {
+  switch (ID) {
+    case IDC_PAGES: return kPagesHint;
+    case IDC_MORE: return L"Дополнительные функции";
+    case IDOK: return L"Сохранить и закрыть";
+    case IDCANCEL: return L"Закрыть без сохранения";
+    case IDC_TIMEOUT_LABEL: return L"Таймаут ожидания выполнения оплаты";
+    default: return {};
+  }
+}
+
 std::wstring IncludeTrailingDelimiter(std::wstring Folder) {
   if (!Folder.empty() && Folder.back() != L'\\' && Folder.back() != L'/') Folder += L'\\';
   return Folder;
@@ -151,6 +163,7 @@ void TfrmCommonSettings::InitDialog() {
   SetPropW(FHandle, L"TolvaroBoldFont", boldFont);
   SendDlgItemMessageW(FHandle, IDC_MODELNAME, WM_SETFONT, reinterpret_cast<WPARAM>(boldFont), FALSE);
 
+  AddHints();
   ReadPages();
   Layout();
   TabCtrl_SetCurSel(FTabs, 0);
@@ -160,6 +173,26 @@ void TfrmCommonSettings::InitDialog() {
   FCapShowHelp = FHelpEnabled;
 
   SetForegroundWindow(FHandle);
+}
+
+void TfrmCommonSettings::AddHints() {
+  HWND tips = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, 0, 0, 0,
+                              0, FHandle, nullptr, UiModule(), nullptr);
+  if (!tips) return;
+  auto add = [&](HWND control) {
+    std::wstring hint = HintOf(GetDlgCtrlID(control));
+    if (hint.empty()) return;
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = GetParent(control);
+    tool.uId = reinterpret_cast<UINT_PTR>(control);
+    tool.lpszText = hint.data();
+    SendMessageW(tips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  };
+  for (int id : {IDC_PAGES, IDC_MORE, IDOK, IDCANCEL}) add(GetDlgItem(FHandle, id));
+  for (const auto& page : FPages)
+    if (HWND label = GetDlgItem(page->Handle(), IDC_TIMEOUT_LABEL)) add(label);
 }
 
 void TfrmCommonSettings::AddPage(std::unique_ptr<TfrmBaseSettings> Page) {
@@ -281,7 +314,7 @@ std::wstring TfrmCommonSettings::GetControlHintByPos() {
   } else {
     POINT at{};
     GetCursorPos(&at);
-    // Disabled controls too: ChildWindowFromPointEx skips nothing when asked so.
+    // Disabled controls count too (no CWP_SKIPDISABLED).
     POINT client = at;
     ScreenToClient(FHandle, &client);
     control = ChildWindowFromPointEx(FHandle, client, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
@@ -299,13 +332,10 @@ std::wstring TfrmCommonSettings::GetControlHintByPos() {
   RECT r{};
   GetWindowRect(control, &r);
   FPopupPos = {r.left, r.top};
-  if (control == FTabs) return kPagesHint;
-  // A control's hint: the text of the label or control itself is all this dialog keeps.
-  if (GetDlgCtrlID(control) == IDC_TIMEOUT_LABEL || GetDlgCtrlID(control) == IDC_TIMEOUT)
-    return L"Таймаут ожидания выполнения оплаты";
-  const int id = static_cast<int>(GetWindowContextHelpId(control));
-  return id >= 1000 && id < kPagesHelpContext ? GetHelpByID(id) : kPagesHint;
+  return ControlHint(control);
 }
+
+std::wstring TfrmCommonSettings::ControlHint(HWND Control) { return HintOf(GetDlgCtrlID(Control)); }
 
 bool TfrmCommonSettings::FormHelp(UINT Command, DWORD_PTR Data) {
   if (Command == 13) {  // the position of the next popup

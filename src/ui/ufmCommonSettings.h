@@ -64,6 +64,8 @@ private:
   void OpenDebugLogDirectory();
   void ActionItemClick(int Index);
   std::wstring GetControlHintByPos();
+  static std::wstring ControlHint(HWND Control);
+  void AddHints();
   void ErrorBox(const std::wstring& Text);
 
   TBaseDevice& FDeviceManager;

@@ -253,11 +253,13 @@ TEST_F(SettingsDialogFixture, ContextHelpPassesTheControlsTextAsAPalePopup) {
     UINT Command;
     COLORREF Background;
     RECT Margins;
+    POINT At;
   };
   std::vector<TCall> calls;
+  RECT labelRect{};
   SetHtmlHelpCall([&](HWND, const std::wstring& file, UINT command, const HH_POPUP* popup) {
     calls.push_back({file, popup && popup->pszText ? popup->pszText : L"", command,
-                     popup ? popup->clrBackground : 0, popup ? popup->rcMargins : RECT{}});
+                     popup ? popup->clrBackground : 0, popup ? popup->rcMargins : RECT{}, popup ? popup->pt : POINT{}});
   });
   ShowSettingsDlg([&](HWND dialog) {
     HWND ok = Item(dialog, IDOK);
@@ -266,14 +268,23 @@ TEST_F(SettingsDialogFixture, ContextHelpPassesTheControlsTextAsAPalePopup) {
     HWND more = Item(dialog, IDC_MORE);
     help = {sizeof(help), HELPINFO_WINDOW, IDC_MORE, more, GetWindowContextHelpId(more), {0, 0}};
     SendMessageW(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&help));
+    // A control inside the page has no context of its own: the hint of the one under the pointer.
+    HWND label = Item(dialog, IDC_TIMEOUT_LABEL);
+    GetWindowRect(label, &labelRect);
+    SetCursorPos((labelRect.left + labelRect.right) / 2, (labelRect.top + labelRect.bottom) / 2);
+    help = {sizeof(help), HELPINFO_WINDOW, IDC_TIMEOUT_LABEL, label, 0, {0, 0}};
+    SendMessageW(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&help));
     Click(dialog, IDCANCEL);
     WaitGone(dialog);
   });
-  ASSERT_EQ(calls.size(), 2u);
+  ASSERT_EQ(calls.size(), 3u);
   EXPECT_EQ(calls[0].Text, L"Сохранить настройки и закрыть окно");
   EXPECT_EQ(calls[0].File, L"");
   EXPECT_EQ(calls[0].Command, static_cast<UINT>(HH_DISPLAY_TEXT_POPUP));
   EXPECT_EQ(calls[0].Background, 0xEEFFFFu);
   EXPECT_EQ(calls[0].Margins.left, 5);
   EXPECT_TRUE(calls[1].Text.starts_with(L"Дополнительные функции: \r\n - Установка")) << Utf16ToUtf8(calls[1].Text);
+  EXPECT_EQ(calls[2].Text, L"Таймаут ожидания выполнения оплаты");
+  EXPECT_EQ(calls[2].At.x, labelRect.left);
+  EXPECT_EQ(calls[2].At.y, labelRect.top);
 }
