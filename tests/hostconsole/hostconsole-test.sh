@@ -69,6 +69,7 @@ case "$WHAT" in
     run 2 "unknown setting 'Colour'" settings Colour=red
     run 2 'takes a whole number' settings WaitTimeout=soon
     run 0 '"command":"info","ok":true,"TypeName":"FastPaymentSystem"' --json info
+    run 0 '"command":"check","ok":true' --json check
     run 0 '"command":"refund","ok":true' --json session "register 12.34 Заказ" 'pay $QR' 'status $QR' 'refund 2.34 $PAYMENT'
     grep -q '"command":"pay","ok":true,"Amount":12.34,"PaymentID":"' out.txt || { echo "FAIL: pay's JSON"; cat out.txt; failures=$((failures + 1)); }
     grep -q '"command":"status","ok":true,"Status":2,' out.txt || { echo "FAIL: status's JSON"; failures=$((failures + 1)); }
