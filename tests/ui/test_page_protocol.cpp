@@ -111,3 +111,61 @@ TEST_F(PageProtocolFixture, EnableDeviceRefusesAVetoAndDisableDeviceRestoresTheS
   EXPECT_EQ(Driver->GetSettingValueStr(L"Host"), host);
   EXPECT_EQ(Driver->GetSettingValueStr(L"WaitTimeout"), L"30");
 }
+
+namespace {
+
+// A driver with two device commands; the second one fails with its own text.
+class TActionDriver : public TDriver {
+public:
+  TActionDriver() {
+    FAdditionalActions.push_back({L"Ping", L"Проверить связь"});
+    FAdditionalActions.push_back({L"Break", L"Сломать"});
+  }
+  int32_t RunAdditionalAction(const std::wstring& ID, std::wstring& ResultDescription) override {
+    Ran.push_back(ID);
+    ResultDescription = ID == L"Break" ? L"Не получилось" : L"";
+    return ID == L"Break" ? 1 : 0;
+  }
+  std::vector<std::wstring> Ran;
+
+protected:
+  ~TActionDriver() override = default;
+};
+
+}  // namespace
+
+TEST_F(PageProtocolFixture, DeviceCommandsFollowTheMenuAndAFailureShowsItsText) {
+  auto* device = static_cast<TActionDriver*>(CreateComObject<TActionDriver>());
+  std::vector<std::wstring> menu;
+  std::wstring boxText;
+  RunWhileModal([&] { device->ExecuteSettingsDialog({}, false); },
+                [&] {
+                  HWND dialog = WaitDialog(L"Настройки");
+                  ASSERT_NE(dialog, nullptr);
+                  Click(dialog, IDC_MORE);
+                  if (HWND menuWindow = WaitWindow(L"#32768", L"")) {
+                    HMENU m = reinterpret_cast<HMENU>(SendMessageW(menuWindow, MN_GETHMENU, 0, 0));
+                    for (int i = 0; i < GetMenuItemCount(m); ++i) {
+                      wchar_t text[256] = L"";
+                      GetMenuStringW(m, i, text, 256, MF_BYPOSITION);
+                      menu.push_back(text);
+                    }
+                    PostMessageW(menuWindow, WM_KEYDOWN, VK_ESCAPE, 0);
+                    WaitGone(menuWindow);
+                  }
+                  Command(dialog, IDM_ACTION_FIRST);  // succeeds: no box
+                  Click(dialog, IDM_ACTION_FIRST + 1);
+                  if (HWND box = WaitDialog(L"Ошибка")) {
+                    boxText = MessageBoxText(box);
+                    PostMessageW(box, WM_COMMAND, IDOK, 0);
+                    WaitGone(box);
+                  }
+                  Click(dialog, IDCANCEL);
+                  WaitGone(dialog);
+                });
+  EXPECT_EQ(menu, (std::vector<std::wstring>{L"Выполнить тест устройства", L"Показать полный список настроек", L"",
+                                             L"", L"Проверить связь", L"Сломать"}));
+  EXPECT_EQ(device->Ran, (std::vector<std::wstring>{L"Ping", L"Break"}));
+  EXPECT_EQ(boxText, L"Не получилось");
+  device->Release();
+}
