@@ -440,6 +440,17 @@ std::wstring DateText(double date) {
   return buf;
 }
 
+// A command line as echoed: the value of Password=... hidden.
+std::wstring MaskPassword(std::wstring line) {
+  for (size_t at = 0; (at = line.find(L"Password=", at)) != std::wstring::npos;) {
+    at += 9;
+    size_t end = line.find_first_of(L" \t\"", at);
+    if (end == std::wstring::npos) end = line.size();
+    line.replace(at, end - at, L"***");
+  }
+  return line;
+}
+
 class TConsole {
 public:
   explicit TConsole(TOptions Options) : FOptions(std::move(Options)) {}
@@ -553,7 +564,7 @@ private:
       const std::vector<std::wstring> words = SplitWords(line);
       if (words.empty() || words[0][0] == L'#') continue;
       if (words[0] == L"session") throw TUsageError("a session cannot hold another session");
-      if (!FOptions.Json) Out(L"\n> " + line + L"\n");
+      if (!FOptions.Json) Out(L"\n> " + MaskPassword(line) + L"\n");
       const int code = Run(words, true);
       if (code) return code;
     }
