@@ -102,7 +102,9 @@ def main():
             ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
              "--disable-background-networking", "--disable-component-update", "--disable-sync",
              f"--user-data-dir={profile}", "--remote-debugging-port=0", "--window-size=1000,640",
-             f"{HTTP}/customer"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+             f"{HTTP}/customer"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True,
+            # Its profile, caches and crash reports stay in the run's folder (CI may have no usable home).
+            env=dict(os.environ, HOME=work, XDG_CONFIG_HOME=f"{work}/config", XDG_CACHE_HOME=f"{work}/cache"))
         procs.append(browser)
         deadline = time.time() + 60
         while not os.path.exists(f"{profile}/DevToolsActivePort"):
