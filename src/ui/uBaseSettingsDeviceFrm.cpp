@@ -53,6 +53,11 @@ INT_PTR CALLBACK TfrmBaseSettings::PageProc(HWND Wnd, UINT Msg, WPARAM wParam, L
   }
   auto* self = reinterpret_cast<TfrmBaseSettings*>(GetWindowLongPtrW(Wnd, DWLP_USER));
   if (!self) return FALSE;
+  if (Msg == WM_NCDESTROY) {
+    // Gone with the dialog that held it: the handle must not be destroyed again later.
+    self->FHandle = nullptr;
+    return FALSE;
+  }
   try {
     return self->OnMessage(Msg, wParam, lParam) ? TRUE : FALSE;
   } catch (...) {
