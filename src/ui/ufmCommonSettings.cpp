@@ -4,6 +4,7 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <ctime>
 
 #include "host/uEquipment.h"
@@ -205,9 +206,49 @@ void TfrmCommonSettings::AddPage(std::unique_ptr<TfrmBaseSettings> Page) {
   FPages.push_back(std::move(Page));
 }
 
-// Grows the dialog (never shrinks it) so that the largest page fits the tab area, then
-// places the pages there.
+// Remembers where the template put the shell's controls, for Arrange.
+void TfrmCommonSettings::RecordAnchors() {
+  RECT client{};
+  GetClientRect(FHandle, &client);
+  FBaseClient = {client.right, client.bottom};
+  for (TAnchor& anchor : FAnchors) {
+    GetWindowRect(GetDlgItem(FHandle, anchor.ID), &anchor.Base);
+    MapWindowPoints(nullptr, FHandle, reinterpret_cast<POINT*>(&anchor.Base), 2);
+  }
+  FAnchored = true;
+}
+
+// Places the shell's controls for the current client size and the pages in the tab area.
+void TfrmCommonSettings::Arrange() {
+  if (!FAnchored) return;
+  RECT client{};
+  GetClientRect(FHandle, &client);
+  const LONG dw = client.right - FBaseClient.x, dh = client.bottom - FBaseClient.y;
+  for (const TAnchor& anchor : FAnchors) {
+    RECT r = anchor.Base;
+    if (anchor.Right) r.left += dw;
+    if (anchor.Right || anchor.StretchX) r.right += dw;
+    if (anchor.Bottom) r.top += dh;
+    if (anchor.Bottom || anchor.StretchY) r.bottom += dh;
+    SetWindowPos(GetDlgItem(FHandle, anchor.ID), nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  RECT display{};
+  GetWindowRect(FTabs, &display);
+  MapWindowPoints(nullptr, FHandle, reinterpret_cast<POINT*>(&display), 2);
+  TabCtrl_AdjustRect(FTabs, FALSE, &display);
+  auto place = [&](const TfrmBaseSettings& page) {
+    SetWindowPos(page.Handle(), HWND_TOP, display.left, display.top, display.right - display.left,
+                 display.bottom - display.top, SWP_NOACTIVATE);
+  };
+  for (const auto& page : FPages) place(*page);
+  if (FInfoPage) place(*FInfoPage);
+  InvalidateRect(FHandle, nullptr, TRUE);
+}
+
+// Grows the dialog (never shrinks it) so that the largest page fits the tab area.
 void TfrmCommonSettings::Layout() {
+  RecordAnchors();
   RECT display{};
   GetClientRect(FTabs, &display);
   TabCtrl_AdjustRect(FTabs, FALSE, &display);
@@ -225,42 +266,14 @@ void TfrmCommonSettings::Layout() {
   if (dw || dh) {
     RECT window{};
     GetWindowRect(FHandle, &window);
-    SetWindowPos(FHandle, nullptr, 0, 0, window.right - window.left + dw, window.bottom - window.top + dh,
-                 SWP_NOMOVE | SWP_NOZORDER);
-    RECT tabs{};
-    GetWindowRect(FTabs, &tabs);
-    SetWindowPos(FTabs, nullptr, 0, 0, tabs.right - tabs.left + dw, tabs.bottom - tabs.top + dh, SWP_NOMOVE | SWP_NOZORDER);
-    auto move = [&](int ID, LONG dx, LONG dy, bool stretch) {
-      HWND control = GetDlgItem(FHandle, ID);
-      RECT r{};
-      GetWindowRect(control, &r);
-      MapWindowPoints(nullptr, FHandle, reinterpret_cast<POINT*>(&r), 2);
-      SetWindowPos(control, nullptr, r.left + dx, r.top + dy, r.right - r.left + (stretch ? dw : 0), r.bottom - r.top,
-                   SWP_NOZORDER);
-    };
-    move(IDC_FOOTER_LINE, 0, dh, true);
-    move(IDC_MORE, 0, dh, false);
-    move(IDOK, dw, dh, false);
-    move(IDCANCEL, dw, dh, false);
-    move(IDC_HEADER_LINE, 0, 0, true);
-    move(IDC_MODELNAME, 0, 0, true);
-    move(IDC_DRIVERVERSION, 0, 0, true);
-    // Centre again with the new size.
+    const LONG width = window.right - window.left + dw, height = window.bottom - window.top + dh;
     RECT work{};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    GetWindowRect(FHandle, &window);
-    SetWindowPos(FHandle, nullptr, work.left + (work.right - work.left - (window.right - window.left)) / 2,
-                 work.top + (work.bottom - work.top - (window.bottom - window.top)) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    // Centred again with the new size.
+    SetWindowPos(FHandle, nullptr, work.left + (work.right - work.left - width) / 2,
+                 work.top + (work.bottom - work.top - height) / 2, width, height, SWP_NOZORDER);
   }
-  GetWindowRect(FTabs, &display);
-  MapWindowPoints(nullptr, FHandle, reinterpret_cast<POINT*>(&display), 2);
-  TabCtrl_AdjustRect(FTabs, FALSE, &display);
-  auto place = [&](const TfrmBaseSettings& page) {
-    SetWindowPos(page.Handle(), HWND_TOP, display.left, display.top, display.right - display.left,
-                 display.bottom - display.top, SWP_NOACTIVATE);
-  };
-  for (const auto& page : FPages) place(*page);
-  if (FInfoPage) place(*FInfoPage);
+  Arrange();
 }
 
 void TfrmCommonSettings::ShowPage(int Index) {
@@ -568,6 +581,14 @@ INT_PTR CALLBACK TfrmCommonSettings::DialogProc(HWND Wnd, UINT Msg, WPARAM wPara
         // Controls inside a page have context 0: the page control's context stands for them.
         if (context == 0) context = kPagesHelpContext;
         self->FormHelp(8, context);
+        return TRUE;
+      }
+      case WM_SIZE:
+        self->Arrange();
+        return TRUE;
+      case WM_GETMINMAXINFO: {
+        auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+        limits->ptMinTrackSize = {320, 400};
         return TRUE;
       }
       case WM_DESTROY:

@@ -11,6 +11,7 @@
 
 #include "device/uBaseDevice.h"
 #include "uBaseSettingsDeviceFrm.h"
+#include "uUiResources.h"
 
 // What the dialog hands to the HTML Help viewer (file "" for a text popup); the product calls
 // HtmlHelpW, tests record the call (the viewer's popups do not exist under every system).
@@ -55,6 +56,8 @@ private:
   void InitDialog();
   void AddPage(std::unique_ptr<TfrmBaseSettings> Page);
   void Layout();
+  void RecordAnchors();
+  void Arrange();
   void ShowPage(int Index);
   void OnCommand(int ID, int Code);
   void CloseWith(int Result);
@@ -83,4 +86,21 @@ private:
   bool FCapShowHelp = true;
   bool FCapOpenDebugLog = false;
   POINT FPopupPos{};
+
+  // How the shell's controls follow the dialog's size.
+  struct TAnchor {
+    int ID;
+    bool Right, Bottom, StretchX, StretchY;
+    RECT Base;
+  };
+  TAnchor FAnchors[8] = {{IDC_MODELNAME, false, false, true, false, {}},
+                         {IDC_DRIVERVERSION, false, false, true, false, {}},
+                         {IDC_HEADER_LINE, false, false, true, false, {}},
+                         {IDC_PAGES, false, false, true, true, {}},
+                         {IDC_FOOTER_LINE, false, true, true, false, {}},
+                         {IDC_MORE, false, true, false, false, {}},
+                         {IDOK, true, true, false, false, {}},
+                         {IDCANCEL, true, true, false, false, {}}};
+  POINT FBaseClient{};
+  bool FAnchored = false;
 };

@@ -169,3 +169,31 @@ TEST_F(PageProtocolFixture, DeviceCommandsFollowTheMenuAndAFailureShowsItsText) 
   EXPECT_EQ(boxText, L"Не получилось");
   device->Release();
 }
+
+TEST_F(PageProtocolFixture, TheDialogResizesWithItsButtonsAtTheCornerAndNeverBelowItsMinimum) {
+  auto rectOf = [](HWND wnd) {
+    RECT r{};
+    GetWindowRect(wnd, &r);
+    return r;
+  };
+  RunWhileModal([&] { Driver->ExecuteSettingsDialog({TfrmMainSettings::PageClass()}, false); },
+                [&] {
+                  HWND dialog = WaitDialog(L"Настройки");
+                  ASSERT_NE(dialog, nullptr);
+                  const RECT before = rectOf(dialog), ok = rectOf(Item(dialog, IDOK)), tabs = rectOf(Item(dialog, IDC_PAGES));
+                  SetWindowPos(dialog, nullptr, 0, 0, before.right - before.left + 100, before.bottom - before.top + 50,
+                               SWP_NOMOVE | SWP_NOZORDER);
+                  const RECT after = rectOf(dialog), okAfter = rectOf(Item(dialog, IDOK));
+                  EXPECT_EQ(after.right - okAfter.right, before.right - ok.right) << "OK keeps to the right edge";
+                  EXPECT_EQ(after.bottom - okAfter.bottom, before.bottom - ok.bottom) << "and to the bottom";
+                  const RECT tabsAfter = rectOf(Item(dialog, IDC_PAGES));
+                  EXPECT_EQ(tabsAfter.right - tabsAfter.left, tabs.right - tabs.left + 100);
+                  // The sizing border stops at 320 x 400.
+                  MINMAXINFO limits{};
+                  SendMessageW(dialog, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+                  EXPECT_EQ(limits.ptMinTrackSize.x, 320);
+                  EXPECT_EQ(limits.ptMinTrackSize.y, 400);
+                  Click(dialog, IDCANCEL);
+                  WaitGone(dialog);
+                });
+}
