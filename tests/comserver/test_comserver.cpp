@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "../host/DispatchTestKit.h"
+#include "RegistrationTestKit.h"
 #include "TestClassIdentity.h"
 #include "host/uClassIdentity.h"
 #include "host/uDebugLog.h"
@@ -25,67 +26,17 @@
 
 namespace {
 
-using TValues = std::map<std::wstring, std::pair<DWORD, std::wstring>>;  // name -> (type, text)
-using TTree = std::map<std::wstring, TValues>;                           // key path -> values
+using namespace regtest;
 
 const std::wstring kClassKey = std::wstring(L"CLSID\\") + kTestClassGuidText;
-// The machine's classes under HKEY_LOCAL_MACHINE, the user's under HKEY_CURRENT_USER.
-const std::wstring kClasses = L"Software\\Classes";
 
-std::wstring ExeFolder() {
-  const std::wstring exe = ThisModuleFileName();
-  return exe.substr(0, exe.find_last_of(L'\\') + 1);
-}
 std::wstring TestDllPath() { return ExeFolder() + L"tolvarotest.dll"; }
 
-// Every key and value of Root\Path\..., keyed by the path relative to Root.
-void ReadTree(HKEY Root, const std::wstring& Path, TTree& Tree) {
-  const TRegKey key = TRegKey::Open(Root, Path, KEY_READ);
-  if (!key) return;
-  TValues& values = Tree[Path];
-  for (DWORD i = 0;; ++i) {
-    wchar_t name[512];
-    DWORD nameLen = 512, type = 0;
-    if (RegEnumValueW(key.Get(), i, name, &nameLen, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) break;
-    std::wstring text;
-    key.ReadString(name, text);
-    values[name] = {type, text};
-  }
-  for (DWORD i = 0;; ++i) {
-    wchar_t name[512];
-    DWORD nameLen = 512;
-    if (RegEnumKeyExW(key.Get(), i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    ReadTree(Root, Path + L"\\" + name, Tree);
-  }
-}
-
 // What the test class owns under one classes root (HKLM or HKCU "Software\Classes").
-TTree OurEntries(HKEY Root, const std::wstring& Classes) {
-  TTree tree;
-  ReadTree(Root, Classes + L"\\" + kClassKey, tree);
-  ReadTree(Root, Classes + L"\\" + kTestProgID, tree);
-  return tree;
-}
+TTree OurEntries(HKEY Root) { return ClassEntries(Root, kClassKey, kTestProgID); }
 
 TTree ExpectedEntries(const std::wstring& Classes, const std::wstring& ServerPath) {
-  const std::wstring c = Classes + L"\\";
-  return {
-      {c + kClassKey, {{L"", {REG_SZ, kTestDescription}}}},
-      {c + kClassKey + L"\\InprocServer32", {{L"", {REG_SZ, ServerPath}}, {L"ThreadingModel", {REG_SZ, L"Apartment"}}}},
-      {c + kClassKey + L"\\ProgID", {{L"", {REG_SZ, kTestProgID}}}},
-      {c + kTestProgID, {{L"", {REG_SZ, kTestDescription}}}},
-      {c + kTestProgID + L"\\Clsid", {{L"", {REG_SZ, kTestClassGuidText}}}},
-  };
-}
-
-std::string Show(const TTree& Tree) {
-  std::wstring text;
-  for (const auto& [path, values] : Tree) {
-    text += path + L"\n";
-    for (const auto& [name, value] : values)
-      text += L"  [" + name + L"] (" + std::to_wstring(value.first) + L") " + value.second + L"\n";
-  }
-  return Utf16ToUtf8(text);
+  return ExpectedClassEntries(Classes, kClassKey, kTestProgID, kTestClassGuidText, kTestDescription, ServerPath);
 }
 
 // Removes whatever a test (or an aborted earlier run) left of the test class.
@@ -94,28 +45,6 @@ void RemoveTestEntries() {
     RegDeleteTreeW(root, (kClasses + L"\\" + kClassKey).c_str());
     RegDeleteTreeW(root, (kClasses + L"\\" + kTestProgID).c_str());
   }
-}
-
-// Runs the prefix's regsvr32 silently; its exit code, or -1 when it did not end in time.
-int Regsvr32(const std::wstring& Args, const std::wstring& Dll) {
-  std::wstring command = L"regsvr32.exe /s " + Args + (Args.empty() ? L"" : L" ") + L"\"" + Dll + L"\"";
-  STARTUPINFOW si{};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -2;
-  THandle process(pi.hProcess), thread(pi.hThread);
-  if (WaitForSingleObject(process.Get(), 120000) != WAIT_OBJECT_0) {
-    TerminateProcess(process.Get(), 99);
-    return -1;
-  }
-  DWORD code = 0;
-  GetExitCodeProcess(process.Get(), &code);
-  return static_cast<int>(code);
-}
-
-bool RunningOnWine() {
-  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
 
 using TCanUnloadNow = HRESULT(STDAPICALLTYPE*)();
@@ -205,12 +134,12 @@ TEST_F(ComServer, RegistrationWritesTheEntriesUnderItsRootOnlyAndUnregistrationR
     const TTree expected = ExpectedEntries(kClasses, dll);
 
     ASSERT_EQ(Regsvr32(form.Install, dll), 0);
-    EXPECT_EQ(OurEntries(root, kClasses), expected) << Show(OurEntries(root, kClasses));
-    EXPECT_TRUE(OurEntries(otherRoot, kClasses).empty()) << Show(OurEntries(otherRoot, kClasses));
+    EXPECT_EQ(OurEntries(root), expected) << Show(OurEntries(root));
+    EXPECT_TRUE(OurEntries(otherRoot).empty()) << Show(OurEntries(otherRoot));
 
     // Twice: the same entries, nothing more.
     ASSERT_EQ(Regsvr32(form.Install, dll), 0);
-    EXPECT_EQ(OurEntries(root, kClasses), expected) << Show(OurEntries(root, kClasses));
+    EXPECT_EQ(OurEntries(root), expected) << Show(OurEntries(root));
 
     // A host finds it by ProgID. Wine's classes root does not show the per-user classes
     // (CLSIDFromProgID answers CO_E_CLASSSTRING there), so per-user lookup is Windows only.
@@ -221,8 +150,8 @@ TEST_F(ComServer, RegistrationWritesTheEntriesUnderItsRootOnlyAndUnregistrationR
     }
 
     ASSERT_EQ(Regsvr32(form.Uninstall, dll), 0);
-    EXPECT_TRUE(OurEntries(root, kClasses).empty()) << Show(OurEntries(root, kClasses));
-    EXPECT_TRUE(OurEntries(otherRoot, kClasses).empty());
+    EXPECT_TRUE(OurEntries(root).empty()) << Show(OurEntries(root));
+    EXPECT_TRUE(OurEntries(otherRoot).empty());
     // Unregistering what is not there is no failure.
     EXPECT_EQ(Regsvr32(form.Uninstall, dll), 0);
   }
@@ -243,7 +172,7 @@ TEST_F(ComServer, AModuleInAFolderWithASpaceIsRegisteredByItsShortName) {
   {
     TRegistration registration(copy);
     ASSERT_EQ(registration.Code, 0);
-    EXPECT_EQ(OurEntries(HKEY_LOCAL_MACHINE, kClasses), ExpectedEntries(kClasses, shortName));
+    EXPECT_EQ(OurEntries(HKEY_LOCAL_MACHINE), ExpectedEntries(kClasses, shortName));
 
     // COM loads the copy by that name, and the copy knows its own file.
     TComPtr<IDispatch> object = CreateByProgID();
@@ -254,7 +183,7 @@ TEST_F(ComServer, AModuleInAFolderWithASpaceIsRegisteredByItsShortName) {
     ASSERT_NE(GetLongPathNameW(VariantToString(ItemOf(info.Result, 2).Get()).c_str(), longName, MAX_PATH), 0u);
     EXPECT_EQ(CompareStringOrdinal(longName, -1, copy.c_str(), -1, TRUE), CSTR_EQUAL) << Utf16ToUtf8(longName);
   }
-  EXPECT_TRUE(OurEntries(HKEY_LOCAL_MACHINE, kClasses).empty());
+  EXPECT_TRUE(OurEntries(HKEY_LOCAL_MACHINE).empty());
   CoFreeUnusedLibrariesEx(0, 0);
   DeleteFileW(copy.c_str());  // best effort: the copy may still be loaded
   RemoveDirectoryW(folder.c_str());
@@ -284,8 +213,8 @@ TEST_F(ComServer, Regsvr32ExitCodesTellLoadEntryPointAndRegistrationFailuresApar
   // DllInstall takes back what a failed per-user registration wrote.
   BlockRegistrationUnder(HKEY_CURRENT_USER, kClasses);
   const int failedInstall = Regsvr32(L"/i:user /n", dll);
-  EXPECT_TRUE(OurEntries(HKEY_CURRENT_USER, kClasses).empty()) << Show(OurEntries(HKEY_CURRENT_USER, kClasses));
-  EXPECT_TRUE(OurEntries(HKEY_LOCAL_MACHINE, kClasses).empty());
+  EXPECT_TRUE(OurEntries(HKEY_CURRENT_USER).empty()) << Show(OurEntries(HKEY_CURRENT_USER));
+  EXPECT_TRUE(OurEntries(HKEY_LOCAL_MACHINE).empty());
 
   // regsvr32's codes: 3 the module did not load, 4 it lacks the entry point, 5 the entry
   // point failed.

@@ -177,13 +177,7 @@ protected:
     }
     ASSERT_EQ(Device->DeviceState(), state);
   }
-  TVariant ManagerVariant() {
-    TVariant v;
-    v.Get().vt = VT_DISPATCH;
-    v.Get().pdispVal = Manager;
-    Manager->AddRef();
-    return v;
-  }
+  TVariant ManagerVariant() { return Manager->AsVariant(); }
   std::wstring DeviceLogFolder() { return Dir.Path() + L"devices\\A1\\"; }
 
   TScratchFolder Dir;

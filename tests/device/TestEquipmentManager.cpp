@@ -52,6 +52,14 @@ const std::vector<std::wstring>& TTestEquipmentManager::MethodNames() {
 
 TTestEquipmentManager* TTestEquipmentManager::Create() { return new TTestEquipmentManager(); }
 
+TVariant TTestEquipmentManager::AsVariant() {
+  TVariant v;
+  v.Get().vt = VT_DISPATCH;
+  v.Get().pdispVal = this;
+  AddRef();
+  return v;
+}
+
 void TTestEquipmentManager::SetAppProperty(const std::wstring& Name, const std::wstring& Value) {
   std::lock_guard<std::mutex> lock(FLock);
   FAppProperties[Upper(Name)] = Value;

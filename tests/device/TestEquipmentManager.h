@@ -28,6 +28,8 @@ public:
 
   // A new object holding one reference (the caller's).
   static TTestEquipmentManager* Create();
+  // A VT_DISPATCH variant with a reference of its own: the host's first argument of Init.
+  TVariant AsVariant();
 
   // ---- Script
   // GetAppProperty answers True and this value for Name (compared without regard to case);

@@ -266,10 +266,7 @@ TEST(DeviceLifetime, ReleasingTheDeviceReleasesTheManager) {
   TTestEquipmentManager* manager = TTestEquipmentManager::Create();
   TTestDevice* device = new TTestDevice();
   device->Initialize();
-  TVariant v, description;
-  v.Get().vt = VT_DISPATCH;
-  v.Get().pdispVal = manager;
-  manager->AddRef();
+  TVariant v = manager->AsVariant(), description;
   ASSERT_EQ(InvokeByName(device, L"Init", {ByVal(v), RefTo(description)}).Hr, S_OK);
   v.Clear();
   EXPECT_EQ(manager->RefCount(), 2u);

@@ -34,10 +34,7 @@ TSession::TSession(TOptions Options) {
   FManager->SetAppProperty(L"ModelsFolder", Scratch().Path() + L"models");
   FManager->SetAppProperty(L"Language", L"ru");
   FManager->SetAppProperty(L"DevicesFolder", devices);
-  TVariant manager;
-  manager.Get().vt = VT_DISPATCH;
-  manager.Get().pdispVal = FManager;
-  FManager->AddRef();
+  TVariant manager = FManager->AsVariant();
   TVariant description, id = TVariant::FromString(DeviceID);
   EXPECT_TRUE(IsTrue(InvokeByName(Disp(), L"Init", {ByVal(manager), RefTo(description)}))) << U8(Str(description));
   EXPECT_TRUE(IsTrue(InvokeByName(Disp(), L"Open", {ByVal(id), RefTo(description)}))) << U8(Str(description));

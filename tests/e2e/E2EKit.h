@@ -17,6 +17,7 @@
 #include "../device/TestEquipmentManager.h"
 #include "../host/DispatchTestKit.h"
 #include "../host/LogTestKit.h"
+#include "../comserver/RegistrationTestKit.h"
 #include "platform/uComPtr.h"
 #include "platform/uFiles.h"
 #include "platform/uHandles.h"
@@ -29,33 +30,10 @@ inline constexpr wchar_t kProgID[] = L"Qelm.tolvaro";
 // {973CB31E-3A3E-4B58-B93D-262E5857EFC4}, written out here so that a changed class GUID fails.
 inline constexpr wchar_t kClassGuidText[] = L"{973CB31E-3A3E-4B58-B93D-262E5857EFC4}";
 
-inline std::wstring ExeFolder() {
-  const std::wstring exe = ThisModuleFileName();
-  return exe.substr(0, exe.find_last_of(L'\\') + 1);
-}
-inline std::wstring DllPath() { return ExeFolder() + L"tolvaro.dll"; }
+inline std::wstring DllPath() { return regtest::ExeFolder() + L"tolvaro.dll"; }
 
-// Runs the prefix's regsvr32 silently; its exit code, or -1 when it did not end in time.
-inline int Regsvr32(const std::wstring& Args, const std::wstring& Dll = DllPath()) {
-  std::wstring command = L"regsvr32.exe /s " + Args + (Args.empty() ? L"" : L" ") + L"\"" + Dll + L"\"";
-  STARTUPINFOW si{};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -2;
-  THandle process(pi.hProcess), thread(pi.hThread);
-  if (WaitForSingleObject(process.Get(), 120000) != WAIT_OBJECT_0) {
-    TerminateProcess(process.Get(), 99);
-    return -1;
-  }
-  DWORD code = 0;
-  GetExitCodeProcess(process.Get(), &code);
-  return static_cast<int>(code);
-}
-
-inline bool RunningOnWine() {
-  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
+// Runs the prefix's regsvr32 silently on the product; its exit code, or -1 when it did not end in time.
+inline int Regsvr32(const std::wstring& Args) { return regtest::Regsvr32(Args, DllPath()); }
 
 inline std::wstring Str(const TVariant& v) { return VariantToString(v.Get()); }
 inline bool IsTrue(const TInvokeResult& r) { return r.Result.Type() == VT_BOOL && r.Result.Get().boolVal == VARIANT_TRUE; }

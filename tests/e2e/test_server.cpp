@@ -12,60 +12,17 @@ namespace {
 
 using namespace e2e;
 
-using TValues = std::map<std::wstring, std::wstring>;  // value name -> REG_SZ text
-using TTree = std::map<std::wstring, TValues>;         // key path -> values
-
-const std::wstring kClasses = L"Software\\Classes";
 const std::wstring kClassKey = std::wstring(L"CLSID\\") + kClassGuidText;
 
-void ReadTree(HKEY Root, const std::wstring& Path, TTree& Tree) {
-  const TRegKey key = TRegKey::Open(Root, Path, KEY_READ);
-  if (!key) return;
-  TValues& values = Tree[Path];
-  for (DWORD i = 0;; ++i) {
-    wchar_t name[512];
-    DWORD nameLen = 512, type = 0;
-    if (RegEnumValueW(key.Get(), i, name, &nameLen, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) break;
-    std::wstring text;
-    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ)) << U8(Path) << " " << U8(name);
-    key.ReadString(name, text);
-    values[name] = text;
-  }
-  for (DWORD i = 0;; ++i) {
-    wchar_t name[512];
-    DWORD nameLen = 512;
-    if (RegEnumKeyExW(key.Get(), i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    ReadTree(Root, Path + L"\\" + name, Tree);
-  }
+// What the product owns under one classes root (HKLM or HKCU "Software\Classes").
+regtest::TTree OurEntries(HKEY Root) { return regtest::ClassEntries(Root, kClassKey, kProgID); }
+
+regtest::TTree ExpectedEntries() {
+  return regtest::ExpectedClassEntries(regtest::kClasses, kClassKey, kProgID, kClassGuidText,
+                                       L"8.2 Equipment Driver 2.0", DllPath());
 }
 
-TTree OurEntries(HKEY Root) {
-  TTree tree;
-  ReadTree(Root, kClasses + L"\\" + kClassKey, tree);
-  ReadTree(Root, kClasses + L"\\" + kProgID, tree);
-  return tree;
-}
-
-TTree ExpectedEntries() {
-  const std::wstring c = kClasses + L"\\";
-  const std::wstring description = L"8.2 Equipment Driver 2.0";
-  return {
-      {c + kClassKey, {{L"", description}}},
-      {c + kClassKey + L"\\InprocServer32", {{L"", DllPath()}, {L"ThreadingModel", L"Apartment"}}},
-      {c + kClassKey + L"\\ProgID", {{L"", kProgID}}},
-      {c + kProgID, {{L"", description}}},
-      {c + kProgID + L"\\Clsid", {{L"", kClassGuidText}}},
-  };
-}
-
-std::string Show(const TTree& Tree) {
-  std::wstring text;
-  for (const auto& [path, values] : Tree) {
-    text += path + L"\n";
-    for (const auto& [name, value] : values) text += L"  [" + name + L"] " + value + L"\n";
-  }
-  return U8(text);
-}
+using regtest::Show;
 
 // ------------------------------------------------------------------------------------------
 

@@ -30,10 +30,7 @@ protected:
     Manager = TTestEquipmentManager::Create();
     Manager->SetAppProperty(L"DevicesFolder", Dir.Path());
     CreateDirectoryW((Dir.Path() + L"D1").c_str(), nullptr);
-    TVariant manager, description, id = TVariant::FromString(L"D1");
-    manager.Get().vt = VT_DISPATCH;
-    manager.Get().pdispVal = Manager;
-    Manager->AddRef();
+    TVariant manager = Manager->AsVariant(), description, id = TVariant::FromString(L"D1");
     ASSERT_EQ(InvokeByName(Driver, L"Init", {ByVal(manager), RefTo(description)}).Result.Get().boolVal, VARIANT_TRUE);
     ASSERT_EQ(InvokeByName(Driver, L"Open", {ByVal(id), RefTo(description)}).Result.Get().boolVal, VARIANT_TRUE);
   }
