@@ -20,18 +20,6 @@ std::wstring SystemText(HRESULT hr) {
   return text;
 }
 
-// Frees what the callee put into an EXCEPINFO, whatever happens to the caller.
-struct TExcepInfo {
-  EXCEPINFO Info{};
-  TExcepInfo() = default;
-  TExcepInfo(const TExcepInfo&) = delete;
-  TExcepInfo& operator=(const TExcepInfo&) = delete;
-  ~TExcepInfo() {
-    SysFreeString(Info.bstrSource);
-    SysFreeString(Info.bstrDescription);
-    SysFreeString(Info.bstrHelpFile);
-  }
-};
 }  // namespace
 
 TVariant DispatchCall(IDispatch* Target, const std::wstring& Name, std::vector<VARIANT> Args) {

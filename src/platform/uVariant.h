@@ -26,6 +26,19 @@ private:
   BSTR FValue = nullptr;
 };
 
+// Owns what a callee of IDispatch::Invoke put into an EXCEPINFO, whatever happens to the caller.
+struct TExcepInfo {
+  EXCEPINFO Info{};
+  TExcepInfo() = default;
+  TExcepInfo(const TExcepInfo&) = delete;
+  TExcepInfo& operator=(const TExcepInfo&) = delete;
+  ~TExcepInfo() {
+    SysFreeString(Info.bstrSource);
+    SysFreeString(Info.bstrDescription);
+    SysFreeString(Info.bstrHelpFile);
+  }
+};
+
 // Owns a VARIANT; copies are deep (VariantCopy).
 class TVariant {
 public:

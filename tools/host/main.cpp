@@ -217,14 +217,11 @@ public:
     TVariant timeOut = TVariant::FromInt(0);
     VARIANT args[3] = {timeOut.Get(), Ref(r.Out), InData.Get()};  // right to left
     TVariant result;
-    EXCEPINFO excep{};
-    const HRESULT hr = Invoke(Name, args, 3, result, excep);
+    TExcepInfo excep;
+    const HRESULT hr = Invoke(Name, args, 3, result, excep.Info);
     if (FAILED(hr)) {
-      r.Code = excep.scode ? excep.scode : 1001;
-      r.Text = excep.bstrDescription ? excep.bstrDescription : HrText(hr);
-      SysFreeString(excep.bstrDescription);
-      SysFreeString(excep.bstrSource);
-      SysFreeString(excep.bstrHelpFile);
+      r.Code = excep.Info.scode ? excep.Info.scode : 1001;
+      r.Text = excep.Info.bstrDescription ? excep.Info.bstrDescription : HrText(hr);
       return r;
     }
     if (result.Type() == VT_BOOL && result.Get().boolVal == VARIANT_TRUE) return r;
@@ -327,11 +324,8 @@ private:
   bool Private(const std::wstring& Name, std::vector<VARIANT> args) {
     std::vector<VARIANT> reversed(args.rbegin(), args.rend());
     TVariant result;
-    EXCEPINFO excep{};
-    const HRESULT hr = Invoke(Name, reversed.data(), static_cast<UINT>(reversed.size()), result, excep);
-    SysFreeString(excep.bstrDescription);
-    SysFreeString(excep.bstrSource);
-    SysFreeString(excep.bstrHelpFile);
+    TExcepInfo excep;
+    const HRESULT hr = Invoke(Name, reversed.data(), static_cast<UINT>(reversed.size()), result, excep.Info);
     return SUCCEEDED(hr) && result.Type() == VT_BOOL && result.Get().boolVal == VARIANT_TRUE;
   }
 
