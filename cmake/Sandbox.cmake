@@ -2,8 +2,8 @@
 #   tolvaro_use_sandbox(<test>...)  the tests require the tree's running sandbox; they find it
 #                                   through TOLVARO_SANDBOX, the absolute path of its info file
 #                                   (http=, https=, ca_pem=, ca_der=, pid= lines).
-# The fixture is named bank_sandbox_native or bank_sandbox_windows (TOLVARO_SANDBOX_FIXTURE):
-# one ctest run covers both trees, and fixture names are global in a run.
+# The fixture is named bank_sandbox_native or bank_sandbox_windows (TOLVARO_SANDBOX_FIXTURE, and
+# the tree's suffix): one ctest run covers every tree, and fixture names are global in a run.
 if(WIN32)
   # Built for the host by tools/sandbox as an external project.
   set(TOLVARO_SANDBOX_HOST_DIR ${CMAKE_BINARY_DIR}/sandbox-host)
@@ -16,16 +16,16 @@ endif()
 set(TOLVARO_SANDBOX_DIR ${CMAKE_BINARY_DIR}/sandbox)
 set(TOLVARO_SANDBOX_INFO ${TOLVARO_SANDBOX_DIR}/sandbox.info)
 
-add_test(NAME ${TOLVARO_SANDBOX_FIXTURE}_start
-         COMMAND ${CMAKE_SOURCE_DIR}/tools/sandbox/sandbox-fixture.sh start ${TOLVARO_SANDBOX_BINARY} ${TOLVARO_SANDBOX_DIR})
-set_tests_properties(${TOLVARO_SANDBOX_FIXTURE}_start PROPERTIES FIXTURES_SETUP ${TOLVARO_SANDBOX_FIXTURE} TIMEOUT 120)
-add_test(NAME ${TOLVARO_SANDBOX_FIXTURE}_stop
-         COMMAND ${CMAKE_SOURCE_DIR}/tools/sandbox/sandbox-fixture.sh stop ${TOLVARO_SANDBOX_DIR})
-set_tests_properties(${TOLVARO_SANDBOX_FIXTURE}_stop PROPERTIES FIXTURES_CLEANUP ${TOLVARO_SANDBOX_FIXTURE} TIMEOUT 60)
+tolvaro_add_command_test(NAME ${TOLVARO_SANDBOX_FIXTURE}_start
+                         COMMAND ${CMAKE_SOURCE_DIR}/tools/sandbox/sandbox-fixture.sh start ${TOLVARO_SANDBOX_BINARY} ${TOLVARO_SANDBOX_DIR})
+tolvaro_test_properties(${TOLVARO_SANDBOX_FIXTURE}_start PROPERTIES FIXTURES_SETUP ${TOLVARO_SANDBOX_FIXTURE} TIMEOUT 120)
+tolvaro_add_command_test(NAME ${TOLVARO_SANDBOX_FIXTURE}_stop
+                         COMMAND ${CMAKE_SOURCE_DIR}/tools/sandbox/sandbox-fixture.sh stop ${TOLVARO_SANDBOX_DIR})
+tolvaro_test_properties(${TOLVARO_SANDBOX_FIXTURE}_stop PROPERTIES FIXTURES_CLEANUP ${TOLVARO_SANDBOX_FIXTURE} TIMEOUT 60)
 
 function(tolvaro_use_sandbox)
-  foreach(test ${ARGN})
-    set_property(TEST ${test} APPEND PROPERTY FIXTURES_REQUIRED ${TOLVARO_SANDBOX_FIXTURE})
-    set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT TOLVARO_SANDBOX=${TOLVARO_SANDBOX_INFO})
-  endforeach()
+  tolvaro_tree_names(tests ${ARGN})
+  tolvaro_tree_names(fixture ${TOLVARO_SANDBOX_FIXTURE})
+  set_property(TEST ${tests} APPEND PROPERTY FIXTURES_REQUIRED ${fixture})
+  set_property(TEST ${tests} APPEND PROPERTY ENVIRONMENT TOLVARO_SANDBOX=${TOLVARO_SANDBOX_INFO})
 endfunction()

@@ -9,7 +9,7 @@ configure_file(${CMAKE_SOURCE_DIR}/cmake/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run.sh)
 
-add_test(NAME wine_prefix_boot COMMAND ${CMAKE_BINARY_DIR}/wine-run.sh --boot)
-set_tests_properties(wine_prefix_boot PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 600)
-add_test(NAME wine_prefix_stop COMMAND ${CMAKE_BINARY_DIR}/wine-run.sh --stop)
-set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine_prefix)
+tolvaro_add_command_test(NAME wine_prefix_boot COMMAND ${CMAKE_BINARY_DIR}/wine-run.sh --boot)
+tolvaro_test_properties(wine_prefix_boot PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 600)
+tolvaro_add_command_test(NAME wine_prefix_stop COMMAND ${CMAKE_BINARY_DIR}/wine-run.sh --stop)
+tolvaro_test_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine_prefix)

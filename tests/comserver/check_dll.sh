@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
-# Checks a built COM server DLL: PE32 for i386, exactly the five server exports under their
-# plain names, and imports from Windows system DLLs only (the runtime is linked in).
+# Checks a built COM server DLL: PE32 for i386 or PE32+ for x86_64 (the architecture of the
+# given objdump), exactly the five server exports under their plain names, and imports from
+# Windows system DLLs only (the runtime is linked in).
 #   check_dll.sh OBJDUMP DLL
 set -u
 objdump=$1 dll=$2
 fail=0
 dump=$("$objdump" -p "$dll") || { echo "cannot read $dll"; exit 1; }
 
+case "$(basename "$objdump")" in
+  x86_64-*) expected_format=pei-x86-64 ;;
+  *) expected_format=pei-i386 ;;
+esac
 format=$("$objdump" -f "$dll" | sed -n 's/.*file format \(.*\)/\1/p')
-[ "$format" = "pei-i386" ] || { echo "file format: '$format', expected pei-i386"; fail=1; }
+[ "$format" = "$expected_format" ] || { echo "file format: '$format', expected $expected_format"; fail=1; }
 
 # The export table lists "[ordinal] name" lines after "[Ordinal/Name Pointer] Table".
 exports=$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
