@@ -17,12 +17,12 @@ TSession::TSession(TOptions Options) {
   // Not ASCII, so the token's UTF-8 and every log file's code page are put to the test.
   Password = L"Пароль-" + NewGuidText().substr(1, 8);
   Sandbox.AddTerminal(Key, U8(Password));
-  DeviceID = W(Key);
+  DeviceID = Options.DeviceID.empty() ? W(Key) : Options.DeviceID;
   const std::wstring devices = Scratch().Path() + L"devices\\";
   CreateDirectoryW(devices.c_str(), nullptr);
   DeviceFolder = devices + DeviceID + L"\\";
   CreateDirectoryW(DeviceFolder.c_str(), nullptr);
-  HostURL = W((Options.Https ? Sandbox.HttpsBase() : Sandbox.HttpBase()) + "/v2");
+  HostURL = !Options.Host.empty() ? Options.Host : W((Options.Https ? Sandbox.HttpsBase() : Sandbox.HttpBase()) + "/v2");
 
   CLSID clsid{};
   EXPECT_EQ(CLSIDFromProgID(kProgID, &clsid), S_OK);

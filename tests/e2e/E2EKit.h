@@ -87,6 +87,11 @@ public:
     int LineLength = 40;
     bool DebugLog = true;
     bool Https = false;
+    // Sessions given one device ID share its folder and so the day's log file, as objects of
+    // one device do in a host; empty: the terminal key.
+    std::wstring DeviceID;
+    // The bank's base URL instead of the sandbox's (a closed port, another server).
+    std::wstring Host;
   };
 
   explicit TSession(TOptions Options);

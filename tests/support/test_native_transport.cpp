@@ -109,7 +109,7 @@ TEST_F(NativeTransport, StatusLineAndHeadersReachTheCaller) {
 }
 
 TEST_F(NativeTransport, BrokenAnswersAreTransportErrors) {
-  for (const char* answer : {R"({"Kind":"drop"})", R"({"Kind":"truncate"})"}) {
+  for (const char* answer : {R"({"Kind":"drop"})", R"({"Kind":"truncate"})", R"({"Kind":"reset-mid-body"})"}) {
     SCOPED_TRACE(answer);
     Sandbox.Script(Key, "GetState", answer);
     EXPECT_NE(TransportError(Sandbox.HttpBase() + "/v2/GetState"), "(no transport error)");

@@ -25,7 +25,7 @@ struct Request {
 
 // What to send back.
 struct Answer {
-  enum class Kind { Normal, Drop, Truncate };
+  enum class Kind { Normal, Drop, Truncate, ResetMidBody };
   Kind K = Kind::Normal;
   int Status = 200;
   std::string Reason;  // empty: the standard phrase
