@@ -2,6 +2,10 @@
 // user: pages and information, OK and Cancel, the device test, the settings list, the menu.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <functional>
+#include <set>
+
 #include "../device/TestEquipmentManager.h"
 #include "DispatchTestKit.h"
 #include "LogTestKit.h"
@@ -9,6 +13,7 @@
 #include "fps/uDriver.h"
 #include "host/uComServer.h"
 #include "host/uEquipment.h"
+#include "platform/uFiles.h"
 #include "ui/uUiResources.h"
 #include "ui/ufmCommonSettings.h"
 #include "ui/ufmMainSettings.h"
@@ -284,4 +289,93 @@ TEST_F(SettingsDialogFixture, ContextHelpPassesTheControlsTextAsAPalePopup) {
   EXPECT_EQ(calls[2].Text, L"Таймаут ожидания выполнения оплаты");
   EXPECT_EQ(calls[2].At.x, labelRect.left);
   EXPECT_EQ(calls[2].At.y, labelRect.top);
+}
+
+namespace {
+
+// The product's help.chm next to the module that shows the dialog (here the test program),
+// for as long as it lives; the other tests see the folder without it.
+class THelpFileNextToModule {
+public:
+  THelpFileNextToModule() {
+    const std::wstring module = ThisModuleFileName();
+    Path = module.substr(0, module.find_last_of(L"\\/") + 1) + L"help.chm";
+    Placed = CopyFileW(W(TOLVARO_HELP_CHM).c_str(), Path.c_str(), TRUE) != 0;
+  }
+  ~THelpFileNextToModule() {
+    if (Placed) DeleteFileW(Path.c_str());
+  }
+  THelpFileNextToModule(const THelpFileNextToModule&) = delete;
+  THelpFileNextToModule& operator=(const THelpFileNextToModule&) = delete;
+  std::wstring Path;
+  bool Placed = false;
+};
+
+// Every help context from 1 to 999 on the dialog's windows, the dialog's own included.
+std::set<DWORD> PopupContexts(HWND Dialog) {
+  std::set<DWORD> contexts;
+  auto note = [&](HWND wnd) {
+    const DWORD id = GetWindowContextHelpId(wnd);
+    if (id >= 1 && id <= 999) contexts.insert(id);
+  };
+  note(Dialog);
+  struct TEnum {
+    static BOOL CALLBACK Proc(HWND wnd, LPARAM param) {
+      (*reinterpret_cast<std::function<void(HWND)>*>(param))(wnd);
+      return TRUE;
+    }
+  };
+  std::function<void(HWND)> visit = note;
+  EnumChildWindows(Dialog, &TEnum::Proc, reinterpret_cast<LPARAM>(&visit));
+  return contexts;
+}
+
+// The ".topic N" numbers of the help file's text popups, from its source.
+std::set<DWORD> PopupTopics() {
+  std::set<DWORD> topics;
+  std::ifstream in(TOLVARO_HELP_SOURCE_DIR "/popups.txt");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.starts_with(".topic ")) topics.insert(static_cast<DWORD>(std::stoul(line.substr(7))));
+  return topics;
+}
+
+}  // namespace
+
+TEST_F(SettingsDialogFixture, WithTheHelpFileNextToTheModuleHelpOpensItAndContextsHaveTheirPopups) {
+  THelpFileNextToModule help;
+  ASSERT_TRUE(help.Placed) << "could not put " << TOLVARO_HELP_CHM << " next to the test program";
+  struct TCall {
+    std::wstring File;
+    UINT Command;
+    UINT Topic;
+  };
+  std::vector<TCall> calls;
+  SetHtmlHelpCall([&](HWND, const std::wstring& file, UINT command, const HH_POPUP* popup) {
+    calls.push_back({file, command, popup ? popup->idString : 0u});
+  });
+  std::set<DWORD> contexts;
+  ShowSettingsDlg([&](HWND dialog) {
+    const std::vector<std::wstring> menu = OpenAdditionalMenu(dialog);
+    ASSERT_FALSE(menu.empty());
+    EXPECT_EQ(menu.back(), L"Справка");
+    Click(dialog, IDM_HELP);
+    // A context below 1000 is a topic of the file's text popups.
+    contexts = PopupContexts(dialog);
+    HWND ok = Item(dialog, IDOK);
+    HELPINFO info{sizeof(info), HELPINFO_WINDOW, IDOK, ok, 1, {0, 0}};
+    SendMessageW(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+    Click(dialog, IDCANCEL);
+    WaitGone(dialog);
+  });
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].File, help.Path);
+  EXPECT_EQ(calls[0].Command, static_cast<UINT>(HH_DISPLAY_TOPIC));
+  EXPECT_EQ(calls[1].File, help.Path + L"::/popups.txt");
+  EXPECT_EQ(calls[1].Command, static_cast<UINT>(HH_DISPLAY_TEXT_POPUP));
+  EXPECT_EQ(calls[1].Topic, 1u);
+  // The file answers every context a control of the dialog carries, and the one asked above.
+  contexts.insert(1);
+  const std::set<DWORD> topics = PopupTopics();
+  for (DWORD id : contexts) EXPECT_TRUE(topics.contains(id)) << "popups.txt has no .topic " << id;
 }

@@ -52,6 +52,14 @@ bool SaveScreenRect(const RECT& r, const std::wstring& File) {
   return true;
 }
 
+bool HelpFileHere() {
+  wchar_t exe[MAX_PATH] = L"";
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring help = exe;
+  help = help.substr(0, help.find_last_of(L'\\') + 1) + L"help.chm";
+  return GetFileAttributesW(help.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 RECT WindowRect(HWND Wnd) {
   RECT r{};
   GetWindowRect(Wnd, &r);
@@ -115,6 +123,27 @@ int wmain(int argc, wchar_t** argv) {
                     WaitGone(list);
                   } else {
                     ++failures;
+                  }
+                  // The help file opened from "Справка", when the script put help.chm next to
+                  // this program (the dialog offers the item only then).
+                  if (HelpFileHere()) {
+                    Click(dialog, IDM_HELP);
+                    if (HWND viewer = WaitWindow(L"HH Parent", L"")) {
+                      // Side by side: the dialog at the left, the viewer next to it.
+                      SetWindowPos(dialog, nullptr, 8, 40, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+                      const RECT placed = WindowRect(dialog);
+                      const int left = placed.right + 8, width = GetSystemMetrics(SM_CXSCREEN) - 8 - left;
+                      SetWindowPos(viewer, HWND_TOP, left, 40, width, placed.bottom - 40 + 120, 0);
+                      RedrawWindow(viewer, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+                      Sleep(1500);  // the viewer fills its contents tree after it shows
+                      RECT r = WindowRect(dialog), v = WindowRect(viewer);
+                      UnionRect(&r, &r, &v);
+                      save(r, L"help.bmp");
+                      PostMessageW(viewer, WM_CLOSE, 0, 0);
+                      WaitGone(viewer);
+                    } else {
+                      ++failures;
+                    }
                   }
                   Click(dialog, IDCANCEL);
                   WaitGone(dialog);

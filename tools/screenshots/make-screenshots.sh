@@ -11,9 +11,13 @@ build=$(cd "$build" && pwd)
 out="$root/docs"
 work="$build/screenshots"
 
-cmake --build "$build" -j2 --target ui_screenshots
+cmake --build "$build" -j2 --target ui_screenshots tolvaro_help
 rm -rf "$work" && mkdir -p "$work" "$out"
-trap '"$build/wine-run.sh" --stop' EXIT
+# The help file next to the program for the picture of "Справка" (never left there: the UI
+# tests of this folder check the dialog without it).
+help_copy="$build/tests/ui/help.chm"
+trap 'rm -f "$help_copy"; "$build/wine-run.sh" --stop' EXIT
+cp "$build/docs/help/help.chm" "$help_copy"
 "$build/wine-run.sh" --boot
 "$build/wine-run.sh" "$build/tests/ui/ui_screenshots.exe" "$(WINEPREFIX="$build/wineprefix" winepath -w "$work")"
 
