@@ -5,7 +5,7 @@
 # program create the driver by ProgID and each loads its own DLL, the registry entries are
 # exactly those regsvr32 writes (in each registry view), and the uninstall leaves no file,
 # folder or key. Per user: the files, the entries (compared with regsvr32 /n /i:user) and the
-# clean uninstall; creation by ProgID is not asked, since Wine's HKEY_CLASSES_ROOT does not
+# clean uninstall; creation by ProgID is only reported, since Wine's HKEY_CLASSES_ROOT does not
 # show HKEY_CURRENT_USER\Software\Classes.
 set -uo pipefail
 run=$1 dir=$2 version=$3 probe32=$4 probe64=$5
@@ -52,7 +52,7 @@ check_files() {
 
 # PROBE creates the driver by ProgID; it must load FOLDER\tolvaro.dll.
 check_create() {
-  local probe=$1 folder=$2 out module
+  local probe=$1 folder=$2 out module rc
   out=$(wine_text "$probe" create)
   rc=$?
   echo "$out" | sed 's/^/    /'
@@ -61,16 +61,15 @@ check_create() {
   [ "${module,,}" = "${folder,,}\\tolvaro.dll" ] || fail "COM loaded $module, not $folder\\tolvaro.dll"
 }
 
-# The package's entries in PROBE's view equal what regsvr32 (REGSVR, ARGS) writes for DLL.
+# The package's machine-wide entries in PROBE's view equal what regsvr32 (REGSVR) writes for DLL.
 check_entries() {
-  local probe=$1 scope=$2 regsvr=$3 args=$4 dll=$5 name=$6
-  entries "$probe" "$scope" >"$work/$name.msi"
+  local probe=$1 regsvr=$2 dll=$3 name=$4
+  entries "$probe" machine >"$work/$name.msi"
   grep -q 'InprocServer32' "$work/$name.msi" || fail "$name: the package wrote no InprocServer32 key"
   echo "  $name entries of the package:"
   sed 's/^/    /' "$work/$name.msi"
-  # shellcheck disable=SC2086
-  "$run" "$regsvr" /s $args "$dll" >/dev/null 2>&1 || fail "$name: regsvr32 $args failed"
-  entries "$probe" "$scope" >"$work/$name.regsvr32"
+  "$run" "$regsvr" /s "$dll" >/dev/null 2>&1 || fail "$name: regsvr32 failed"
+  entries "$probe" machine >"$work/$name.regsvr32"
   if ! diff -u "$work/$name.msi" "$work/$name.regsvr32" >"$work/$name.diff"; then
     fail "$name: the package's registry entries differ from regsvr32's (- package, + regsvr32)"
     cat "$work/$name.diff"
@@ -91,8 +90,8 @@ check_files "$pf64\\Qelm\\tolvaro" x64
 echo "  created by ProgID:"
 check_create "$probe32" "$pf32\\Qelm\\tolvaro"
 check_create "$probe64" "$pf64\\Qelm\\tolvaro"
-check_entries "$probe32" machine 'C:\windows\syswow64\regsvr32.exe' "" "$pf32\\Qelm\\tolvaro\\tolvaro.dll" machine32
-check_entries "$probe64" machine 'C:\windows\system32\regsvr32.exe' "" "$pf64\\Qelm\\tolvaro\\tolvaro.dll" machine64
+check_entries "$probe32" 'C:\windows\syswow64\regsvr32.exe' "$pf32\\Qelm\\tolvaro\\tolvaro.dll" machine32
+check_entries "$probe64" 'C:\windows\system32\regsvr32.exe' "$pf64\\Qelm\\tolvaro\\tolvaro.dll" machine64
 echo "== machine-wide: msiexec /x"
 msiexec /x "$machine_msi" /qn || fail "msiexec /x failed"
 installed=()
