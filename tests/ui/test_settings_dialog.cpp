@@ -300,7 +300,8 @@ public:
   THelpFileNextToModule() {
     const std::wstring module = ThisModuleFileName();
     Path = module.substr(0, module.find_last_of(L"\\/") + 1) + L"help.chm";
-    Placed = CopyFileW(W(TOLVARO_HELP_CHM).c_str(), Path.c_str(), TRUE) != 0;
+    // Over one an interrupted run may have left, which then goes with this one.
+    Placed = CopyFileW(W(TOLVARO_HELP_CHM).c_str(), Path.c_str(), FALSE) != 0;
   }
   ~THelpFileNextToModule() {
     if (Placed) DeleteFileW(Path.c_str());
