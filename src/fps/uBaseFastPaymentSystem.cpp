@@ -24,21 +24,23 @@ TVariant Text(const std::wstring& Value) { return TVariant::FromString(Value); }
 
 void TBaseFastPaymentSystem::RegisterMethods() {
   TBaseDevice::RegisterMethods();
+  // The operations that answer with an array refuse a typed OutData reference before the bank
+  // is asked (UnregisterQrCode answers with nothing when it succeeds).
   RegisterSpecificMethod(L"RegisterQrCode", [this](TVariant& InData, TVariant& OutData, int32_t, std::wstring& Description) {
     return RegisterQrCodeMethod(InData, OutData, Description);
-  });
+  }).ArrayOutData = true;
   RegisterSpecificMethod(L"UnregisterQrCode", [this](TVariant& InData, TVariant& OutData, int32_t, std::wstring& Description) {
     return UnregisterQrCodeMethod(InData, OutData, Description);
   });
   RegisterSpecificMethod(L"Pay", [this](TVariant& InData, TVariant& OutData, int32_t, std::wstring& Description) {
     return PayMethod(InData, OutData, Description);
-  });
+  }).ArrayOutData = true;
   RegisterSpecificMethod(L"Refund", [this](TVariant& InData, TVariant& OutData, int32_t, std::wstring& Description) {
     return RefundMethod(InData, OutData, Description);
-  });
+  }).ArrayOutData = true;
   RegisterSpecificMethod(L"GetQrCodeStatus", [this](TVariant& InData, TVariant& OutData, int32_t, std::wstring& Description) {
     return GetQrCodeStatusMethod(InData, OutData, Description);
-  });
+  }).ArrayOutData = true;
 }
 
 void TBaseFastPaymentSystem::OnSetDeviceInfo() {

@@ -143,12 +143,15 @@ HRESULT STDMETHODCALLTYPE TBaseObject::Invoke(DISPID dispIdMember, REFIID, LCID,
   try {
     TVariantArray args(cArgs);
     TVariant result;
+    const bool arrayOutData = dispIdMember < kExtDispIdBase && FMethodList[dispIdMember].IsPublic &&
+                              FMethodList[dispIdMember].ArrayOutData;
     // Element 0 is the leftmost argument; DISPPARAMS hold them right to left.
     for (UINT i = 0; i < cArgs; ++i) {
       const VARIANT* inner = InnermostVariant(&pDispParams->rgvarg[cArgs - 1 - i]);
       // A reference that could not take its value back is refused before the handler runs,
       // so that an operation is never carried out and then reported as failed.
-      if (HasNullReference(*inner) || ((inner->vt & VT_BYREF) && !IsWritableTypedReference(inner->vt)))
+      if (HasNullReference(*inner) || ((inner->vt & VT_BYREF) && !IsWritableTypedReference(inner->vt)) ||
+          (arrayOutData && i == 1 && (inner->vt & VT_BYREF)))
         throw Exception(BadParametersText());
       TVariant value = TVariant::CopyInd(*inner);
       if (value.Type() == VT_I2) value = TVariant::FromInt(value.Get().iVal);

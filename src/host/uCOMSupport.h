@@ -29,6 +29,9 @@ struct TMethodStruct {
   std::wstring Name;
   bool IsPublic = false;
   bool IsSpecific = false;  // recorded only
+  // OutData always comes back as an array: a typed reference for it is refused before the
+  // handler runs, as no such variable could take the answer of an operation already done.
+  bool ArrayOutData = false;
   TPrivateMethod PrivateMethod;
   TPublicMethod PublicMethod;
 };

@@ -60,9 +60,10 @@ inline TLogLine ParseLogLine(const std::wstring& L) {
     if (L.rfind(b, 0) == 0) return r.Kind = TLogLine::Banner, r;
   if (!StampAt(L) || L.find(L"<no CR LF>") != std::wstring::npos) return r;
   // A second time stamp inside a line means two writers' bytes were mixed.
-  for (size_t i = 23; i + 23 <= L.size(); ++i)
-    if (StampAt(L.substr(i, 23)) && (L[i - 1] == L'\t' || L[i - 1] == L' ') && L.compare(i + 23, 1, L" ") == 0 &&
-        (L.compare(i + 24, 6, L"Inst.:") == 0))
+  for (size_t i = 1; i + 23 < L.size(); ++i)
+    if (L[i + 4] == L'.' && L[i + 10] == L' ' && StampAt(L.substr(i, 23)) &&
+        (L.compare(i + 23, 8, L" Inst.: ") == 0 || L.compare(i + 23, 6, L"\tINFO\t") == 0 ||
+         L.compare(i + 23, 7, L"\tDEBUG\t") == 0 || L.compare(i + 23, 7, L"\tERROR\t") == 0))
       return r;
   const size_t sep = L.find(L": \t");
   if (L.compare(23, 8, L" Inst.: ") == 0) {
