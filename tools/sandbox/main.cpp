@@ -332,6 +332,12 @@ void Install(httplib::Server& srv, Bank& bank, RequestLog& log, bool tls, int th
   srv.Patch(any, handler);
   srv.Options(any, handler);
   srv.set_keep_alive_timeout(1);
+  // One answer per connection (Connection: close). A client that writes a request's headers
+  // and body separately with Nagle on (WinHTTP under Wine does) holds the body until the
+  // headers are acknowledged, and on a kept-alive connection this server's delayed ACK takes
+  // 40 ms: every request after a connection's first would wait that long, which no real bank
+  // adds. A fresh connection is acknowledged at once.
+  srv.set_keep_alive_max_count(1);
   // Answers leave at once. cpp-httplib writes an answer's headers and body separately, and with
   // Nagle the body would wait for the client's delayed ACK of the headers: 40 ms added to every
   // request on a kept-alive connection, which no real bank adds. Accepted sockets inherit the
