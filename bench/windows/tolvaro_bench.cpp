@@ -106,23 +106,6 @@ const wchar_t kProgID[] = L"Qelm.tolvaro";
 
 bool IsTrue(const TInvokeResult& r) { return r.Result.Type() == VT_BOOL && r.Result.Get().boolVal == VARIANT_TRUE; }
 
-TVariant SettingsInData(const std::vector<std::pair<std::wstring, TVariant>>& Values) {
-  SAFEARRAYBOUND bounds[2] = {{7, 0}, {static_cast<ULONG>(Values.size()), 0}};
-  SAFEARRAY* sa = SafeArrayCreate(VT_VARIANT, 2, bounds);
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_ARRAY | VT_VARIANT;
-  v.parray = sa;
-  TVariant table = TVariant::Take(v);
-  for (LONG i = 0; i < static_cast<LONG>(Values.size()); ++i) {
-    TVariant id = TVariant::FromString(Values[i].first);
-    LONG idCell[2] = {0, i}, valueCell[2] = {1, i};
-    SafeArrayPutElement(sa, idCell, &id.Get());
-    SafeArrayPutElement(sa, valueCell, const_cast<VARIANT*>(&Values[i].second.Get()));
-  }
-  return MakeVariantArray({table});
-}
-
 std::wstring Text(const TVariant& v) { return VariantToString(v.Get()); }
 
 std::wstring Failure(const TVariant& Out) {

@@ -40,24 +40,6 @@ inline bool IsTrue(const TInvokeResult& r) { return r.Result.Type() == VT_BOOL &
 inline std::wstring W(const std::string& s) { return Utf8ToUtf16(s); }
 inline std::string U8(const std::wstring& s) { return Utf16ToUtf8(s); }
 
-// InData of SetSettings: one settings table [7 rows, one column per setting] with ID and Value.
-inline TVariant SettingsInData(const std::vector<std::pair<std::wstring, TVariant>>& Values) {
-  SAFEARRAYBOUND bounds[2] = {{7, 0}, {static_cast<ULONG>(Values.size()), 0}};
-  SAFEARRAY* sa = SafeArrayCreate(VT_VARIANT, 2, bounds);
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_ARRAY | VT_VARIANT;
-  v.parray = sa;
-  TVariant table = TVariant::Take(v);
-  for (LONG i = 0; i < static_cast<LONG>(Values.size()); ++i) {
-    TVariant id = TVariant::FromString(Values[i].first);
-    LONG idCell[2] = {0, i}, valueCell[2] = {1, i};
-    SafeArrayPutElement(sa, idCell, &id.Get());
-    SafeArrayPutElement(sa, valueCell, const_cast<VARIANT*>(&Values[i].second.Get()));
-  }
-  return MakeVariantArray({table});
-}
-
 inline TVariant Args(std::initializer_list<TVariant> Items) { return MakeVariantArray(Items); }
 
 // The process's module handle of the product and its two entry points the tests ask directly.
