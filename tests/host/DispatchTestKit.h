@@ -82,6 +82,18 @@ inline LONG CountOf(const TVariant& arr) {
   return VariantArrayBounds(arr.Get(), 1, lo, hi) ? hi - lo + 1 : -1;
 }
 
+// The documented typed references a call can write a value back into; any other reference
+// is refused before the handler runs.
+inline bool IsWritableTypedReference(VARTYPE vt) {
+  switch (vt) {
+    case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_R4: case VT_R8: case VT_DATE:
+    case VT_CY: case VT_BSTR: case VT_DISPATCH: case VT_BOOL: case VT_UI1:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // InData of SetSettings: one settings table [7 rows, one column per setting] with ID and Value.
 inline TVariant SettingsInData(const std::vector<std::pair<std::wstring, TVariant>>& Values) {
   SAFEARRAYBOUND bounds[2] = {{7, 0}, {static_cast<ULONG>(Values.size()), 0}};

@@ -168,18 +168,6 @@ const char* FormName(TForm f) {
   return "?";
 }
 
-// The typed references that can take a value back; any other reference is refused before
-// the handler runs.
-bool IsWritableTypedReference(VARTYPE vt) {
-  switch (vt) {
-    case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_R4: case VT_R8: case VT_DATE:
-    case VT_CY: case VT_BSTR: case VT_DISPATCH: case VT_BOOL: case VT_UI1:
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool RefusedUpfront(const TArgKind& kind, TForm form) {
   if (form == TForm::ArrayReference) return true;
   return form == TForm::TypedReference && kind.Vt != VT_EMPTY && kind.Vt != VT_NULL &&

@@ -40,17 +40,6 @@ bool Ordinal(VARTYPE vt) {
   }
 }
 
-// The typed references the driver can write back into.
-bool Writable(VARTYPE vt) {
-  switch (vt) {
-    case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_R4: case VT_R8: case VT_DATE:
-    case VT_CY: case VT_BSTR: case VT_DISPATCH: case VT_BOOL: case VT_UI1:
-      return true;
-    default:
-      return false;
-  }
-}
-
 enum class TForm { ByValue, TypedRef, VariantRef, Array1D, TypedArray1D, Array2D, TypedArray2D, ArrayRef };
 const TForm kForms[] = {TForm::ByValue, TForm::TypedRef,     TForm::VariantRef, TForm::Array1D,
                         TForm::TypedArray1D, TForm::Array2D, TForm::TypedArray2D, TForm::ArrayRef};
@@ -296,7 +285,7 @@ public:
     const bool arrayOutData =
         name == L"RegisterQrCode" || name == L"Pay" || name == L"Refund" || name == L"GetQrCodeStatus";
     const bool refusedUpfront =
-        form == TForm::ArrayRef || (typedRef && !Writable(k.Vt)) || (typedRef && arrayOutData && position == 1);
+        form == TForm::ArrayRef || (typedRef && !IsWritableTypedReference(k.Vt)) || (typedRef && arrayOutData && position == 1);
     const bool timeOutRefused = m.Public && position == 2 && !(ScalarForm(form) && Ordinal(k.Vt));
     // The settings dialog is modal: only arguments that keep it from opening are tried.
     if (std::wstring(m.Name) == L"ShowSettingsDlg" && !refusedUpfront && !timeOutRefused) {
