@@ -72,6 +72,25 @@ inline bool WaitGone(HWND Wnd) {
   return false;
 }
 
+// Puts the pointer at a screen position and waits (bounded) until it reads back there twice in
+// a row. Under Wine the warp reaches the X server on one thread's display connection while
+// another thread may still read the old position and write it back.
+inline bool MoveCursorTo(int X, int Y) {
+  const auto until = std::chrono::steady_clock::now() + kBound;
+  int agreed = 0;
+  while (std::chrono::steady_clock::now() < until) {
+    POINT at{};
+    if (GetCursorPos(&at) && at.x == X && at.y == Y) {
+      if (++agreed == 2) return true;
+    } else {
+      agreed = 0;
+      SetCursorPos(X, Y);
+    }
+    Sleep(50);
+  }
+  return false;
+}
+
 // The first descendant with the control ID (pages are child dialogs of the dialog).
 inline HWND Item(HWND Parent, int ID) {
   struct TQuery {

@@ -273,7 +273,7 @@ TEST_F(SettingsDialogFixture, ContextHelpPassesTheControlsTextAsAPalePopup) {
     // A control inside the page has no context of its own: the hint of the one under the pointer.
     HWND label = Item(dialog, IDC_TIMEOUT_LABEL);
     GetWindowRect(label, &labelRect);
-    SetCursorPos((labelRect.left + labelRect.right) / 2, (labelRect.top + labelRect.bottom) / 2);
+    EXPECT_TRUE(MoveCursorTo((labelRect.left + labelRect.right) / 2, (labelRect.top + labelRect.bottom) / 2));
     help = {sizeof(help), HELPINFO_WINDOW, IDC_TIMEOUT_LABEL, label, 0, {0, 0}};
     SendMessageW(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&help));
     Click(dialog, IDCANCEL);
