@@ -360,7 +360,9 @@ TEST_F(SettingsDialogFixture, WithTheHelpFileNextToTheModuleHelpOpensItAndContex
     const std::vector<std::wstring> menu = OpenAdditionalMenu(dialog);
     ASSERT_FALSE(menu.empty());
     EXPECT_EQ(menu.back(), L"Справка");
-    Click(dialog, IDM_HELP);
+    // Sent, not posted: the viewer is the recording seam here, and the order of the two calls
+    // below is what the test reads.
+    Command(dialog, IDM_HELP);
     // A context below 1000 is a topic of the file's text popups.
     contexts = PopupContexts(dialog);
     HWND ok = Item(dialog, IDOK);
