@@ -17,10 +17,11 @@ set(TOLVARO_SANDBOX_DIR ${CMAKE_BINARY_DIR}/sandbox)
 set(TOLVARO_SANDBOX_INFO ${TOLVARO_SANDBOX_DIR}/sandbox.info)
 
 tolvaro_add_command_test(NAME ${TOLVARO_SANDBOX_FIXTURE}_start
-                         COMMAND ${CMAKE_SOURCE_DIR}/tools/sandbox/sandbox-fixture.sh start ${TOLVARO_SANDBOX_BINARY} ${TOLVARO_SANDBOX_DIR})
+                         COMMAND ${TOLVARO_WINE_GATE} ${CMAKE_SOURCE_DIR}/tools/sandbox/sandbox-fixture.sh start
+                                 ${TOLVARO_SANDBOX_BINARY} ${TOLVARO_SANDBOX_DIR})
 tolvaro_test_properties(${TOLVARO_SANDBOX_FIXTURE}_start PROPERTIES FIXTURES_SETUP ${TOLVARO_SANDBOX_FIXTURE} TIMEOUT 120)
 tolvaro_add_command_test(NAME ${TOLVARO_SANDBOX_FIXTURE}_stop
-                         COMMAND ${CMAKE_SOURCE_DIR}/tools/sandbox/sandbox-fixture.sh stop ${TOLVARO_SANDBOX_DIR})
+                         COMMAND ${TOLVARO_WINE_GATE} ${CMAKE_SOURCE_DIR}/tools/sandbox/sandbox-fixture.sh stop ${TOLVARO_SANDBOX_DIR})
 tolvaro_test_properties(${TOLVARO_SANDBOX_FIXTURE}_stop PROPERTIES FIXTURES_CLEANUP ${TOLVARO_SANDBOX_FIXTURE} TIMEOUT 60)
 
 function(tolvaro_use_sandbox)

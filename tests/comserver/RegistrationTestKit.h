@@ -48,9 +48,10 @@ inline bool RunningOnWine() {
   return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
 
-// Every key and value of Root\Path\..., keyed by the path relative to Root.
-inline void ReadTree(HKEY Root, const std::wstring& Path, TTree& Tree) {
-  const TRegKey key = TRegKey::Open(Root, Path, KEY_READ);
+// Every key and value of Root\Path\..., keyed by the path relative to Root. View: 0 for the
+// program's own registry view, or KEY_WOW64_32KEY / KEY_WOW64_64KEY.
+inline void ReadTree(HKEY Root, const std::wstring& Path, TTree& Tree, REGSAM View = 0) {
+  const TRegKey key = TRegKey::Open(Root, Path, KEY_READ | View);
   if (!key) return;
   TValues& values = Tree[Path];
   for (DWORD i = 0;; ++i) {
@@ -65,15 +66,15 @@ inline void ReadTree(HKEY Root, const std::wstring& Path, TTree& Tree) {
     wchar_t name[512];
     DWORD nameLen = 512;
     if (RegEnumKeyExW(key.Get(), i, name, &nameLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    ReadTree(Root, Path + L"\\" + name, Tree);
+    ReadTree(Root, Path + L"\\" + name, Tree, View);
   }
 }
 
 // What a class owns under one classes root: its CLSID key and its ProgID key.
-inline TTree ClassEntries(HKEY Root, const std::wstring& ClassKey, const std::wstring& ProgID) {
+inline TTree ClassEntries(HKEY Root, const std::wstring& ClassKey, const std::wstring& ProgID, REGSAM View = 0) {
   TTree tree;
-  ReadTree(Root, kClasses + L"\\" + ClassKey, tree);
-  ReadTree(Root, kClasses + L"\\" + ProgID, tree);
+  ReadTree(Root, kClasses + L"\\" + ClassKey, tree, View);
+  ReadTree(Root, kClasses + L"\\" + ProgID, tree, View);
   return tree;
 }
 

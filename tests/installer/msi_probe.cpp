@@ -2,8 +2,11 @@
 // 32-bit build sees the 32-bit view, a 64-bit build the 64-bit one):
 //   msi_probe create            creates the driver by its ProgID as a host does, calls
 //                               GetDeviceInfo through IDispatch; prints the DLL that COM loaded
-//   msi_probe entries machine|user
-//                               prints the class's registry entries under HKLM or HKCU classes
+//   msi_probe entries machine|user [32|64]
+//                               prints the class's registry entries under HKLM or HKCU classes,
+//                               in the program's own view or the one named (KEY_WOW64_*: a
+//                               64-bit probe reads the 32-bit view where 32-bit programs
+//                               cannot run)
 // Exit code 0 when it did what was asked, 1 when the driver did not answer as the driver.
 #include <windows.h>
 #include <objbase.h>
@@ -65,10 +68,11 @@ int Create() {
   return type == L"FastPaymentSystem" && progID == kDriverProgID ? 0 : 1;
 }
 
-int Entries(const std::wstring& Scope) {
+int Entries(const std::wstring& Scope, const std::wstring& View) {
   const HKEY root = Scope == L"user" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+  const REGSAM view = View == L"32" ? KEY_WOW64_32KEY : View == L"64" ? KEY_WOW64_64KEY : 0;
   const regtest::TTree tree =
-      regtest::ClassEntries(root, std::wstring(L"CLSID\\") + kDriverClassGuidText, kDriverProgID);
+      regtest::ClassEntries(root, std::wstring(L"CLSID\\") + kDriverClassGuidText, kDriverProgID, view);
   std::fputs(regtest::Show(tree).c_str(), stdout);
   return 0;
 }
@@ -78,7 +82,7 @@ int Entries(const std::wstring& Scope) {
 int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argc > 1 ? argv[1] : L"";
   if (command == L"create") return Create();
-  if (command == L"entries" && argc > 2) return Entries(argv[2]);
-  std::fputs("usage: msi_probe create | entries machine|user\n", stderr);
+  if (command == L"entries" && argc > 2) return Entries(argv[2], argc > 3 ? argv[3] : L"");
+  std::fputs("usage: msi_probe create | entries machine|user [32|64]\n", stderr);
   return 2;
 }

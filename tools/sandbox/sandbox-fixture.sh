@@ -5,7 +5,16 @@
 #                                                     it listens (WORKDIR/sandbox.info)
 #   sandbox-fixture.sh stop WORKDIR                   stop it by its PID
 # The sandbox's output goes to WORKDIR/sandbox.out, its request log to WORKDIR/requests.log.
+# A start that fails says what failed and why in its first line, with the file to read; the
+# end of that file follows.
 set -u
+
+# Says why the start failed, shows the end of LOG and exits 1.
+start_failed() {
+  echo "cannot start the bank sandbox: $1 (see $2)" >&2
+  tail -n 20 "$2" 2>/dev/null | sed 's/^/  | /' >&2
+  exit 1
+}
 
 stop_pid() {
   local pid=$1 i
@@ -31,7 +40,7 @@ case "$cmd" in
     # A sandbox left by an interrupted run of this tree goes first.
     if [ -f "$dir/sandbox.pid" ]; then stop_pid "$(cat "$dir/sandbox.pid")"; fi
     rm -f "$dir/sandbox.info" "$dir/sandbox.pid" "$dir/sandbox.out"
-    if [ ! -x "$bin" ]; then echo "no sandbox binary at $bin (build it first)" >&2; exit 1; fi
+    if [ ! -x "$bin" ]; then echo "cannot start the bank sandbox: no program at $bin (build it first)" >&2; exit 1; fi
 
     # A new CA for every run: nothing but this run's test prefix or CA file trusts it.
     (
@@ -46,7 +55,7 @@ case "$cmd" in
       openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 \
         -extfile server.ext
       openssl x509 -in ca.pem -outform DER -out ca.der
-    ) >"$dir/openssl.out" 2>&1 || { echo "cannot make the test certificates:" >&2; cat "$dir/openssl.out" >&2; exit 1; }
+    ) >"$dir/openssl.out" 2>&1 || start_failed "openssl could not make the test certificates" "$dir/openssl.out"
 
     listen_args=(--http 127.0.0.1:0 --https 127.0.0.1:0)
     # Clients may resolve localhost to ::1 first: listen there too when the host has IPv6
@@ -67,18 +76,15 @@ case "$cmd" in
         exit 0
       fi
       if ! kill -0 "$pid" 2>/dev/null; then
-        echo "the sandbox exited before listening:" >&2
-        cat "$dir/sandbox.out" >&2
         rm -f "$dir/sandbox.pid"
-        exit 1
+        wait "$pid"
+        start_failed "it exited with code $? before listening" "$dir/sandbox.out"
       fi
       sleep 0.1
     done
-    echo "the sandbox did not start listening within 30 s:" >&2
-    cat "$dir/sandbox.out" >&2
     stop_pid "$pid"
     rm -f "$dir/sandbox.pid"
-    exit 1
+    start_failed "it did not listen within 30 s" "$dir/sandbox.out"
     ;;
   stop)
     dir=${2:?work dir}

@@ -19,7 +19,7 @@ help_copy="$build/tests/ui/help.chm"
 trap 'rm -f "$help_copy"; "$build/wine-run.sh" --stop' EXIT
 cp "$build/docs/help/help.chm" "$help_copy"
 "$build/wine-run.sh" --boot
-"$build/wine-run.sh" "$build/tests/ui/ui_screenshots.exe" "$(WINEPREFIX="$build/wineprefix" winepath -w "$work")"
+"$build/wine-run.sh" "$build/tests/ui/ui_screenshots.exe" "$("$build/wine-run.sh" winepath.exe -w "$work" | tr -d '\r')"
 
 python3 - "$work" "$out" <<'PY'
 import struct, sys, zlib, pathlib
