@@ -273,6 +273,7 @@ void HTTPBridge::Execute(const TMethodDescription& AMethod, std::span<const TVal
   if (!path.empty() && path.front() != '/') path.insert(path.begin(), '/');
   std::string url = FUrl + path;
   if (!query.empty()) url += "?" + query;
+  if (UrlHasCredentials(url)) throw EHTTPClientException(SHTTPCredentialsInURL);  // before any hook logs it
 
   // 9. Response stream, bounded: answers are untrusted.
   auto content = std::make_unique<TStringStream>();

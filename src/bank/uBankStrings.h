@@ -40,6 +40,8 @@ inline constexpr const char* SInvalidInteger = "'%s' is not a valid integer valu
 
 // HTTP transport failures: the step that failed, then "(code) system text".
 inline constexpr const char* SHTTPBadURL = "Invalid URL: %s";
+// Not the URL itself: it would carry the password into every log and message.
+inline constexpr const char* SHTTPCredentialsInURL = "Invalid URL: a user name or password in the address is not allowed";
 inline constexpr const char* SHTTPSessionFailed = "Error creating HTTP session: %s";
 inline constexpr const char* SHTTPConnectFailed = "Error connecting to server: %s";
 inline constexpr const char* SHTTPSendFailed = "Error sending data: %s";

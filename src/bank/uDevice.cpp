@@ -13,6 +13,26 @@ namespace {
 
 constexpr std::string_view LogSource = "TDevice";
 
+// ABody with the value of every "Token" member written as ***. A request's token has no
+// nonce: from a logged one, anyone who can read the log (the default folder is open to every
+// user) could repeat the request, withdraw the payment or refund it again. Request bodies
+// come from our compact writer, where "Token": can only be a member name.
+std::string MaskTokens(std::string ABody) {
+  static constexpr std::string_view Name = "\"Token\":\"";
+  for (size_t at = ABody.find(Name); at != std::string::npos; at = ABody.find(Name, at)) {
+    const size_t value = at + Name.size();
+    size_t end = value;
+    while (end < ABody.size() && ABody[end] != '"') end += ABody[end] == '\\' ? 2 : 1;
+    if (end >= ABody.size()) {
+      ABody.replace(value, std::string::npos, "***");  // never a cut token's beginning either
+      break;
+    }
+    ABody.replace(value, end - value, "***");
+    at = value + 3;
+  }
+  return ABody;
+}
+
 }  // namespace
 
 std::shared_ptr<ITolvaro> TDevice::GetApi() {
@@ -37,7 +57,7 @@ void TDevice::DoBeforeExecute(const std::string& ARequestMethod, const std::stri
     headers += Trim(h.Value);
     headers += "; ";
   }
-  const std::string body = ASourceStream != nullptr ? ASourceStream->Bytes() : std::string();
+  const std::string body = ASourceStream != nullptr ? MaskTokens(ASourceStream->Bytes()) : std::string();
   ExchangeLog::Log(LogSource, "> " + ARequestMethod + " " + AURIStr + " " + headers + " " + body, lmlDebug);
 }
 

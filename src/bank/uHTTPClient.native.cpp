@@ -16,6 +16,7 @@
 #include <optional>
 
 #include "uBankExceptions.h"
+#include "uBankStrings.h"
 #include "uHTTPClient.h"
 
 namespace bank {
@@ -185,6 +186,7 @@ class TNativeHTTPClient final : public IHTTPClient {
     std::string url = AURL;
     bool hasBody = ASource != nullptr;
     for (int followed = 0;; ++followed) {
+      if (UrlHasCredentials(url)) throw EHTTPClientException(SHTTPCredentialsInURL);
       const std::optional<TUrl> u = ParseUrl(url);
       if (!u) throw EHTTPClientException("Invalid URL: " + url);
       std::unique_ptr<httplib::ClientImpl> client;

@@ -162,8 +162,8 @@ TTarget ParseUrl(const std::string& AURL) {
   const size_t hostStart = colon + 3;
   size_t end = AURL.find_first_of("/?#", hostStart);
   if (end == std::string::npos) end = AURL.size();
-  std::string authority = AURL.substr(hostStart, end - hostStart);
-  if (const size_t at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
+  const std::string authority = AURL.substr(hostStart, end - hostStart);
+  if (UrlHasCredentials(AURL)) throw EHTTPClientException(SHTTPCredentialsInURL);
   std::string host, port;
   if (!authority.empty() && authority.front() == '[') {
     const size_t close = authority.find(']');

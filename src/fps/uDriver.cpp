@@ -106,11 +106,14 @@ int32_t TDriver::OnEnable(std::wstring& ResultDescription) {
   ResultDescription.clear();
   try {
     // The exchange log shares the debug log's day file: the device folder when it exists,
-    // else the default folder the debug log falls back to.
+    // else the default folder the debug log falls back to. That one is made (and opened to
+    // every user) only when the log is on: its lines are written from this Enable on.
+    const bool logOn = GetSettingValueBool(L"DebugLogEnabled");
     SYSTEMTIME today{};
     GetLocalTime(&today);
     const std::wstring folder = !DeviceFolder.empty() && DirectoryExists(DeviceFolder) ? DeviceFolder
-                                                                                        : DefaultDebugLogDir();
+                                : logOn                                                ? DefaultDebugLogDir()
+                                                                                       : std::wstring();
     bank::ExchangeLog::SetLogEncoding(bank::ExchangeLog::EncodingAnsi);
     bank::ExchangeLog::SetLogFileName(folder.empty() ? std::string() : U8(DebugLogFileName(folder, today)));
 
@@ -123,8 +126,7 @@ int32_t TDriver::OnEnable(std::wstring& ResultDescription) {
     FWaitTimeout = GetSettingValueInt(L"WaitTimeout");
     if (FWaitTimeout < 5) FWaitTimeout = 30;
 
-    bank::ExchangeLog::SetLogLevel(GetSettingValueBool(L"DebugLogEnabled") ? bank::ExchangeLog::LevelAll
-                                                                            : bank::ExchangeLog::LevelOff);
+    bank::ExchangeLog::SetLogLevel(logOn ? bank::ExchangeLog::LevelAll : bank::ExchangeLog::LevelOff);
     FApi = FDevice->GetApi();
     return kOK;
   } catch (...) {
@@ -149,9 +151,9 @@ void TDriver::CheckEnabled() const {
   if (!GetEnabled()) throw Exception(kSNotEnabled);
 }
 
-void TDriver::LogDebugMessage(const std::wstring& Title, const std::wstring& Text) {
-  if (GetSettingValueBool(L"DebugLogEnabled")) WriteDebugLog(Title, Text);
-}
+// The log as the last Enable switched it: a setting changed since (even to a value that is no
+// boolean) takes effect at the next Enable and never fails a payment.
+void TDriver::LogDebugMessage(const std::wstring& Title, const std::wstring& Text) { WriteDebugLog(Title, Text); }
 
 std::wstring TDriver::GetReceiptText(int32_t Operation, const std::wstring& Id, int64_t Amount, double Date) const {
   return BuildReceiptText(Operation, Id, Amount, Date, FLineLength);
@@ -234,7 +236,7 @@ int64_t TDriver::GetPaymentInfoThread(const std::wstring& APaymentID) {
   wait->Password = U8(FPassword);
   wait->PaymentId = U8(APaymentID);
   wait->PollPauseMs = FPollPauseMs;
-  wait->Log = {GetDebugLogEnabled() && GetSettingValueBool(L"DebugLogEnabled"), FDebugLogDir, FInstanceID};
+  wait->Log = {GetDebugLogEnabled(), FDebugLogDir, FInstanceID};
   FWait = wait;
   StartPaymentWait(wait);
 
@@ -255,6 +257,11 @@ int64_t TDriver::GetPaymentInfoThread(const std::wstring& APaymentID) {
   if (wait->Status == bank::REJECTED) throw Exception(kSRejected);
   if (wait->Status == bank::CANCELED) throw Exception(kSCanceled);
   if (!wait->Message.empty()) throw Exception(wait->Message);
+  // The money is not with the shop: it went back before this Pay.
+  if (wait->Status == bank::REFUNDED || wait->Status == bank::PARTIAL_REFUNDED || wait->Status == bank::REVERSED)
+    throw Exception(kSAlreadyRefunded);
+  // Only a confirmed payment is ever reported as paid.
+  if (wait->Status != bank::CONFIRMED) throw Exception(kSUnknownError);
   return wait->Amount;
 }
 
@@ -337,12 +344,15 @@ int32_t TDriver::Refund(int64_t Amount, const std::wstring&, const std::wstring&
 
 bool TDriver::DeviceTest(std::wstring& ResultDescription) {
   std::wstring qrCodeID, qrCodeData, imageUrl, orderID;
-  // 1000.00; the QR code stays registered at the bank.
+  // 1000.00, withdrawn again at once: no open payment is left at the bank by a test.
   if (RegisterQrCode(1000 * 10000, L"", qrCodeID, qrCodeData, imageUrl, orderID, ResultDescription) != kOK)
     return false;
+  // The registration worked, and that is the test's result; a withdrawal that failed is said.
+  std::wstring text = kSDeviceTestOK, withdrawal;
+  if (UnregisterQrCode(qrCodeID, withdrawal) != kOK) text += L"\r\n" + withdrawal;
   if (const TDeviceTestNotifier& notifier = DeviceTestNotifier())
-    notifier(kSDeviceTestOK, kSDeviceTestCaption);
+    notifier(text, kSDeviceTestCaption);
   else
-    MessageBoxW(nullptr, kSDeviceTestOK, kSDeviceTestCaption, MB_OK | MB_ICONINFORMATION);
+    MessageBoxW(nullptr, text.c_str(), kSDeviceTestCaption, MB_OK | MB_ICONINFORMATION);
   return true;
 }

@@ -51,7 +51,7 @@ public:
   // The receipt laid out in the configured line length.
   std::wstring GetReceiptText(int32_t Operation, const std::wstring& Id, int64_t Amount, double Date) const;
 
-  // A debug-log entry while the setting DebugLogEnabled is on.
+  // A debug-log entry while the debug log is on, as the last Enable switched it.
   void LogDebugMessage(const std::wstring& Title, const std::wstring& Text);
 
   // What the last Enable copied (read-only views for the settings page and tests).

@@ -21,6 +21,7 @@ inline constexpr wchar_t kSWaitTimedOut[] = L"Превышение времен�
 inline constexpr wchar_t kSUnknownError[] = L"Неизвестная ошибка";
 inline constexpr wchar_t kSRejected[] = L"Операция отклонена";
 inline constexpr wchar_t kSCanceled[] = L"Операция отменена";
+inline constexpr wchar_t kSAlreadyRefunded[] = L"Платеж уже возвращен";
 inline constexpr wchar_t kSBadReceiptOperation[] = L"Указан некорректный тип операции для получения текста квитанции";
 
 // Receipt.

@@ -78,6 +78,18 @@ std::wstring CurrentExceptionMessage() noexcept {
   }
 }
 
+bool IsFinalStatus(int Status) noexcept {
+  switch (Status) {
+    case bank::CONFIRMED:
+    case bank::REJECTED:
+    case bank::CANCELED:
+    case bank::REFUNDED:
+    case bank::PARTIAL_REFUNDED:
+    case bank::REVERSED: return true;
+    default: return false;
+  }
+}
+
 void PollPaymentStateOnce(TPaymentWait& Wait) {
   bank::TStateRequest request;
   request.PaymentId = Wait.PaymentId;
@@ -101,9 +113,9 @@ void PollPaymentState(TPaymentWait& Wait) {
       if (Wait.Message.empty()) Wait.Message = kSUnknownError;
       Wait.Log.Write(kSDriverLogTitle, Wait.Message);
     }
-    // A cancelled or rejected payment is decided too: waiting on would only run into the time-out.
-    const int s = Wait.Status;
-    const bool decided = s == bank::CONFIRMED || s == bank::REJECTED || s == bank::CANCELED || !Wait.Message.empty();
+    // A cancelled, rejected or already returned payment is decided too: waiting on would only
+    // run into the time-out.
+    const bool decided = IsFinalStatus(Wait.Status) || !Wait.Message.empty();
     if (decided) Wait.Decided = true;  // nothing of the state is written after this
     // The pause ends early only when the wait is abandoned.
     WaitForSingleObject(Wait.StopNow.Get(), Wait.PollPauseMs);

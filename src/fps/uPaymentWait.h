@@ -56,6 +56,9 @@ struct TPaymentWait {
 // thread cannot be started.
 void StartPaymentWait(const std::shared_ptr<TPaymentWait>& Wait);
 
+// Whether a bank status ends a wait: paid, refused, or already returned.
+bool IsFinalStatus(int Status) noexcept;
+
 // One pass of the loop body's request: GetState for Wait.PaymentId, status and amount into
 // Wait. Raises what the client raises.
 void PollPaymentStateOnce(TPaymentWait& Wait);

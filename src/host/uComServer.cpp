@@ -71,8 +71,13 @@ TClassFactory& Factory() noexcept {
   return factory;
 }
 
-// Writes or removes the per-user registration under HKEY_CURRENT_USER\Software\Classes.
-constexpr wchar_t kPerUserClasses[] = L"Software\\Classes";
+// The classes of a scope: HKEY_LOCAL_MACHINE\Software\Classes (every user) or
+// HKEY_CURRENT_USER\Software\Classes (this user). Never HKEY_CLASSES_ROOT: on Windows it is a
+// merged view, and where the user's classes already hold a key of ours, writes through it go
+// there: a machine-wide registration would land per user and still report success.
+constexpr wchar_t kClasses[] = L"Software\\Classes";
+
+HKEY ScopeBase(bool PerUser) noexcept { return PerUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
 
 HRESULT Register(bool PerUser) noexcept {
   try {
@@ -80,12 +85,8 @@ HRESULT Register(bool PerUser) noexcept {
     if (!info) return E_FAIL;
     const std::wstring module = ThisModuleFileName();
     if (module.empty()) return E_FAIL;
-    if (PerUser) {
-      const TRegKey root = TRegKey::Create(HKEY_CURRENT_USER, kPerUserClasses);
-      RegisterComClass(*info, root.Get(), module);
-    } else {
-      RegisterComClass(*info, HKEY_CLASSES_ROOT, module);
-    }
+    const TRegKey root = TRegKey::Create(ScopeBase(PerUser), kClasses);
+    RegisterComClass(*info, root.Get(), module);
     return S_OK;
   } catch (...) {
     return E_FAIL;
@@ -96,16 +97,22 @@ HRESULT Unregister(bool PerUser) noexcept {
   try {
     const TComClassInfo* info = GClass.load();
     if (!info) return E_FAIL;
-    if (PerUser) {
-      const TRegKey root = TRegKey::Open(HKEY_CURRENT_USER, kPerUserClasses, KEY_READ | KEY_WRITE);
-      if (root) UnregisterComClass(*info, root.Get());  // no per-user classes: nothing of ours
-    } else {
-      UnregisterComClass(*info, HKEY_CLASSES_ROOT);
-    }
+    const TRegKey root = TRegKey::Open(ScopeBase(PerUser), kClasses, KEY_READ | KEY_WRITE);
+    if (root) UnregisterComClass(*info, root.Get(), ScopeBase(PerUser));  // no classes there: nothing of ours
     return S_OK;
   } catch (...) {
     return E_FAIL;
   }
+}
+
+// Whether the other registry view of Base's classes (the 32-bit one for a 64-bit module, the
+// 64-bit one for a 32-bit module) still has the class's server. Since Windows 7 the classes
+// keys are shared by both views and only CLSID is kept apart: the ProgID keys belong to both
+// bitnesses' registrations. On 32-bit Windows the flag is ignored and this reads our own view.
+bool OtherViewServes(HKEY Base, const std::wstring& ClassKey) {
+  const REGSAM other = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+  return static_cast<bool>(
+      TRegKey::Open(Base, std::wstring(kClasses) + L"\\" + ClassKey + L"\\InprocServer32", KEY_READ | other));
 }
 
 }  // namespace
@@ -175,20 +182,28 @@ void RegisterComClass(const TComClassInfo& Info, HKEY Root, const std::wstring& 
   TRegKey::Create(Root, classKey + L"\\ProgID", KEY_WRITE).WriteString(L"", progID);
 }
 
-void UnregisterComClass(const TComClassInfo& Info, HKEY Root) {
+void UnregisterComClass(const TComClassInfo& Info, HKEY Root, HKEY ViewBase) {
   const std::wstring classKey = L"CLSID\\" + GuidToText(Info.ClassID);
   const std::wstring progID = Info.ProgID();
-  const std::wstring keys[] = {classKey + L"\\ProgID", progID + L"\\Clsid", progID, classKey + L"\\InprocServer32",
-                               classKey};
   // Every key is tried, so one that resists leaves as little behind as possible.
   std::exception_ptr failure;
-  for (const std::wstring& key : keys) {
+  const auto remove = [&](const std::wstring& key) {
     try {
       DeleteRegKey(Root, key);
     } catch (...) {
       if (!failure) failure = std::current_exception();
     }
+  };
+  for (const std::wstring& key : {classKey + L"\\ProgID", classKey + L"\\InprocServer32", classKey}) remove(key);
+  // Asked once our own class keys are gone (on 32-bit Windows the other view is this one).
+  bool shared = false;
+  try {
+    shared = ViewBase && OtherViewServes(ViewBase, classKey);
+  } catch (...) {
+    // Not known: the ProgID goes, as it always did.
   }
+  if (!shared)
+    for (const std::wstring& key : {progID + L"\\Clsid", progID}) remove(key);
   if (failure) std::rethrow_exception(failure);
 }
 

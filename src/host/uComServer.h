@@ -79,11 +79,13 @@ HRESULT ComServerRegister() noexcept;    // machine-wide
 HRESULT ComServerUnregister() noexcept;  // machine-wide
 HRESULT ComServerInstall(BOOL bInstall, LPCWSTR pszCmdLine) noexcept;
 
-// Registry work behind them, on an explicit root: HKEY_CLASSES_ROOT, or the per-user
-// HKEY_CURRENT_USER\Software\Classes. Each raises on the first failure (registration) or
-// after trying every key (unregistration).
+// Registry work behind them, on an explicit root: HKEY_LOCAL_MACHINE\Software\Classes, or the
+// per-user HKEY_CURRENT_USER\Software\Classes. Each raises on the first failure (registration)
+// or after trying every key (unregistration). ViewBase (HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER,
+// the base Root was opened from): the ProgID keys, which both registry views share, stay while
+// the other view's registration of the class still has its server.
 void RegisterComClass(const TComClassInfo& Info, HKEY Root, const std::wstring& ModuleFileName);
-void UnregisterComClass(const TComClassInfo& Info, HKEY Root);
+void UnregisterComClass(const TComClassInfo& Info, HKEY Root, HKEY ViewBase = nullptr);
 
 // The module file name as COM should load it: the short (8.3) form when the name has a
 // space and the volume offers one, else the name itself.

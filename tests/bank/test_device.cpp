@@ -61,6 +61,19 @@ TEST_F(DeviceTest, GetApiSendsTheJsonHeaderItselfAndLogsRequestAndResponse) {
                       R"({"Success":true,"ErrorCode":"0","PaymentId":"13660"})");
 }
 
+TEST_F(DeviceTest, TheLogWritesRequestTokensAsStarsAndTheRestAsSent) {
+  ExchangeLog::SetLogLevel(3);
+  Transport->Push({200, "OK", R"({"Status":"FORM_SHOWED","Amount":100})"});
+  Device.GetApi()->GetState({"P", "T", "0f1e2d3c"});
+  ExchangeLog::SetLogLevel(0);
+  std::string sent = Transport->LastRequest().Body.value_or("");
+  ASSERT_NE(sent.find(R"("Token":"0f1e2d3c")"), std::string::npos) << sent;  // the bank gets it
+  sent.replace(sent.find("0f1e2d3c"), 8, "***");
+  const auto lines = LoggedLines();
+  ASSERT_GE(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "\tDEBUG\tTDevice: \t> POST https://bank.example/v2/GetState content-type: application/json;  " + sent);
+}
+
 TEST_F(DeviceTest, EachApiKeepsTheUrlOfItsMomentAndASlashIsNotRemoved) {
   const auto first = Device.GetApi();
   Device.SetBaseURL("https://other.example/v2/");
@@ -90,7 +103,25 @@ TEST(ResponseCheck, FirstCaseSensitiveErrorCodeDecides) {
   const std::vector<TCase> cases = {
       {200, "OK", R"({"ErrorCode":"7","Message":"M","Details":"D"})", "Exception: M D"},
       {200, "OK", R"({"ErrorCode":7})", "Exception:  "},
-      {500, "Internal", R"({"ErrorCode":"0","Message":"M"})", ""},  // the status of a JSON body is not looked at
+      // Outside 2xx a JSON body without a non-zero ErrorCode is a gateway's, whatever it holds:
+      // the answer of each operation's shape fails with the status text.
+      {500, "Internal", R"({"ErrorCode":"0","Message":"M"})", "Exception: Internal"},
+      {502, "Bad Gateway", R"({"message":"Service Unavailable"})", "Exception: Bad Gateway"},
+      {503, "Service Unavailable", R"({"Success":true,"ErrorCode":"0","PaymentId":"1","Amount":100})",
+       "Exception: Service Unavailable"},  // Init
+      {504, "Gateway Timeout", R"({"Success":true,"ErrorCode":"0","Data":"https://qr.example/1"})",
+       "Exception: Gateway Timeout"},  // GetQr
+      {502, "Bad Gateway", R"({"Success":true,"Status":"CONFIRMED","PaymentId":"1","Amount":100})",
+       "Exception: Bad Gateway"},  // GetState
+      {503, "Service Unavailable", R"({"Success":true,"Status":"REFUNDED","OriginalAmount":100,"NewAmount":0})",
+       "Exception: Service Unavailable"},  // Cancel
+      {302, "Found", R"({})", "Exception: Found"},
+      {199, "Odd", R"({})", "Exception: Odd"},
+      {502, "Bad Gateway", R"({"ErrorCode":"9","Message":"M","Details":"D"})", "Exception: M D"},  // the bank's own
+      {201, "Created", R"({"ErrorCode":"0"})", ""},
+      {299, "Odd", R"({})", ""},
+      {503, "", R"({})", "Exception: HTTP 503"},  // no reason phrase (HTTP/2)
+      {404, "", "", "Exception: HTTP 404"},
       {200, "OK", R"({"ErrorCode":0,"Success":false})", ""},
       {200, "OK", R"({"errorcode":"7","ERRORCODE":7})", ""},
       {200, "OK", R"({"ErrorCode":"0","ErrorCode":"7"})", ""},

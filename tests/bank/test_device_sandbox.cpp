@@ -160,7 +160,7 @@ TEST_F(SandboxDevice, ThreadsShareOneInterfaceAndTheLogWithoutMixingLines) {
   const auto lines = LoggedLines();
   ASSERT_EQ(lines.size(), 2u * Threads + 2u * Threads * Calls + 2u);
   const std::regex request("\tDEBUG\tTDevice: \t> POST [^ ]+/v2/GetState content-type: application/json;  "
-                           R"(\{"PaymentId":"[^"]+","TerminalKey":"[^"]+","Token":"[0-9a-f]{64}"\})");
+                           R"(\{"PaymentId":"[^"]+","TerminalKey":"[^"]+","Token":"\*\*\*"\})");  // tokens are never logged
   const std::regex response(R"(\tDEBUG\tTDevice: \t< StatusCode: 200 POST [^ ]+/v2/GetState \{.*"PaymentId":"[^"]+".*\})");
   int requests = 0, responses = 0;
   for (size_t i = 2 * Threads; i < lines.size() - 2; ++i) {
@@ -236,6 +236,23 @@ TEST_F(SandboxDevice, HungServerEndsInTheTimeOut) {
   // ERROR_WINHTTP_TIMEOUT
   EXPECT_EQ(got.substr(0, 51), "EHTTPClientException: Error receiving data: (12002)") << got;
   EXPECT_LT(took, std::chrono::seconds(60));  // bounded by the time-out, not by the server
+}
+
+TEST_F(SandboxDevice, AUrlWithCredentialsIsRefusedBeforeAnythingIsSentOrLogged) {
+  const std::string withUser = "http://user:secret@" + Sandbox.HttpBase().substr(7);
+  const std::string refused = "EHTTPClientException: " + std::string(SHTTPCredentialsInURL);
+  ExchangeLog::SetLogLevel(3);
+  Device.SetBaseURL(withUser + "/v2");
+  const auto api = Device.GetApi();
+  EXPECT_EQ(Failure([&] { api->Init({Minor(100), "ORDER", Key}); }), refused);
+  ExchangeLog::SetLogLevel(0);
+  for (const auto& line : logkit::ReadLines(File)) EXPECT_EQ(line.find("secret"), std::string::npos) << line;
+  // The transport itself refuses it too, for a caller past the bridge.
+  const auto client = PlatformHTTPClientFactory()->CreateClient(THTTPClientOptions{});
+  TStringStream body(R"({"PaymentId":"1","TerminalKey":")" + Key + R"(","Token":"x"})");
+  TStringStream content;
+  EXPECT_EQ(Failure([&] { client->Execute("POST", withUser + "/v2/GetState", {}, &body, content); }), refused);
+  EXPECT_TRUE(Sandbox.Requests(Key).empty());
 }
 
 TEST_F(SandboxDevice, TransportReportsStatusLineAndHeaders) {

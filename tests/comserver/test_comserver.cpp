@@ -157,6 +157,66 @@ TEST_F(ComServer, RegistrationWritesTheEntriesUnderItsRootOnlyAndUnregistrationR
   }
 }
 
+TEST_F(ComServer, MachineWideRegistrationGoesToTheMachineWhateverTheUserHas) {
+  // On Windows HKEY_CLASSES_ROOT would send these writes to the user's existing keys (Wine's
+  // does not merge the user's classes, so there this guards the explicit root only).
+  const std::wstring dll = TestDllPath();
+  ASSERT_EQ(Regsvr32(L"/i:user /n", dll), 0);
+  const TTree user = OurEntries(HKEY_CURRENT_USER);
+  ASSERT_EQ(user, ExpectedEntries(kClasses, dll));
+  ASSERT_EQ(Regsvr32(L"", dll), 0);
+  EXPECT_EQ(OurEntries(HKEY_LOCAL_MACHINE), ExpectedEntries(kClasses, dll));
+  EXPECT_EQ(OurEntries(HKEY_CURRENT_USER), user);
+  ASSERT_EQ(Regsvr32(L"/u", dll), 0);
+  EXPECT_TRUE(OurEntries(HKEY_LOCAL_MACHINE).empty()) << Show(OurEntries(HKEY_LOCAL_MACHINE));
+  EXPECT_EQ(OurEntries(HKEY_CURRENT_USER), user);
+  ASSERT_EQ(Regsvr32(L"/u /i:user /n", dll), 0);
+  EXPECT_TRUE(OurEntries(HKEY_CURRENT_USER).empty());
+}
+
+TEST_F(ComServer, UnregisteringKeepsTheSharedProgIDWhileTheOtherBitnessIsRegistered) {
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  if (sizeof(void*) == 4 && !wow64) GTEST_SKIP() << "a 32-bit system has one registry view";
+  const REGSAM other = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+  const std::wstring dll = TestDllPath(), server = kClasses + L"\\" + kClassKey + L"\\InprocServer32";
+  const std::wstring progID = kClasses + L"\\" + kTestProgID;
+  const auto removeOtherView = [&](HKEY base) {
+    HKEY classes = nullptr;
+    if (RegOpenKeyExW(base, (kClasses + L"\\CLSID").c_str(), 0, KEY_ALL_ACCESS | other, &classes) == ERROR_SUCCESS) {
+      RegDeleteTreeW(classes, kTestClassGuidText);
+      RegCloseKey(classes);
+    }
+  };
+  const struct {
+    HKEY Base;
+    const wchar_t *Install, *Uninstall;
+  } scopes[] = {{HKEY_LOCAL_MACHINE, L"", L"/u"}, {HKEY_CURRENT_USER, L"/i:user /n", L"/u /i:user /n"}};
+  for (const auto& scope : scopes) {
+    SCOPED_TRACE(Utf16ToUtf8(std::wstring(L"regsvr32 ") + scope.Install));
+    // The other bitness's registration, as its regsvr32 leaves it: the class in its own view.
+    TRegKey::Create(scope.Base, server, KEY_WRITE | other).WriteString(L"", L"C:\\other\\tolvarotest.dll");
+    if (TRegKey::Open(scope.Base, server, KEY_READ)) {
+      // Wine keeps one HKEY_CURRENT_USER\Software\Classes\CLSID for both views: nothing to tell apart.
+      removeOtherView(scope.Base);
+      ASSERT_EQ(scope.Base, HKEY_CURRENT_USER) << "the machine's CLSID keys must differ by view";
+      continue;
+    }
+    ASSERT_EQ(Regsvr32(scope.Install, dll), 0);
+    ASSERT_EQ(Regsvr32(scope.Uninstall, dll), 0);
+    TTree left;
+    ReadTree(scope.Base, progID, left);
+    EXPECT_FALSE(left.empty()) << "the ProgID went while the other bitness still serves the class";
+    EXPECT_FALSE(TRegKey::Open(scope.Base, server, KEY_READ)) << "our own class key is gone";
+    // With the other one gone, our next unregistration removes the ProgID too.
+    removeOtherView(scope.Base);
+    ASSERT_EQ(Regsvr32(scope.Uninstall, dll), 0);
+    left.clear();
+    ReadTree(scope.Base, progID, left);
+    EXPECT_TRUE(left.empty()) << Show(left);
+  }
+}
+
 TEST_F(ComServer, AModuleInAFolderWithASpaceIsRegisteredByItsShortName) {
   wchar_t temp[MAX_PATH + 1] = {};
   ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);

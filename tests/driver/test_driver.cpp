@@ -7,6 +7,7 @@
 #include "../host/LogTestKit.h"
 #include "fps/uDriver.h"
 #include "host/uComServer.h"
+#include "host/uDebugLog.h"
 #include "uSandbox.h"
 
 namespace {
@@ -109,6 +110,38 @@ TEST_F(DriverFixture, EnableTakesTheSettingsOfItsMomentAndABadWaitTimeoutIsThirt
   EXPECT_TRUE(qr.empty() && data.empty() && url.empty() && order.empty());
 }
 
+TEST_F(DriverFixture, EnableWithTheLogsOffMakesNoDefaultLogFolder) {
+  // The default log folder is opened to every user: it must not appear for a device that logs
+  // nothing. Application data is a fresh folder here; the device's own folder does not exist.
+  TScratchFolder appData;
+  SetDebugLogSpecialFolders([&](int) { return appData.Path(); });
+  TDriver* driver = static_cast<TDriver*>(CreateComObject<TDriver>());
+  TVariant manager = Manager->AsVariant(), description, id = TVariant::FromString(L"NoFolderOfItsOwn");
+  ASSERT_EQ(InvokeByName(driver, L"Init", {ByVal(manager), RefTo(description)}).Result.Get().boolVal, VARIANT_TRUE);
+  ASSERT_EQ(InvokeByName(driver, L"Open", {ByVal(id), RefTo(description)}).Result.Get().boolVal, VARIANT_TRUE);
+  const auto entries = [&] {
+    size_t n = 0;
+    WIN32_FIND_DATAW data;
+    const HANDLE find = FindFirstFileW((appData.Path() + L"*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return n;
+    do n += wcscmp(data.cFileName, L".") != 0 && wcscmp(data.cFileName, L"..") != 0;
+    while (FindNextFileW(find, &data));
+    FindClose(find);
+    return n;
+  };
+  driver->SetSettingValue(L"DebugLogEnabled", TVariant::FromBool(false));
+  EXPECT_EQ(driver->Enable(), 0);
+  EXPECT_EQ(entries(), 0u);
+  // With the log on, the folder comes with the log's first lines.
+  driver->SetSettingValue(L"DebugLogEnabled", TVariant::FromBool(true));
+  EXPECT_EQ(driver->Enable(), 0);
+  EXPECT_EQ(entries(), 1u);
+  driver->SetSettingValue(L"DebugLogEnabled", TVariant::FromBool(false));
+  EXPECT_EQ(driver->Enable(), 0);
+  driver->Release();
+  SetDebugLogSpecialFolders(nullptr);
+}
+
 TEST_F(DriverFixture, EveryBankOperationNeedsTheEnabledDevice) {
   try {
     Driver->GetApi();
@@ -142,7 +175,7 @@ TEST_F(DriverFixture, EveryBankOperationNeedsTheEnabledDevice) {
   EXPECT_EQ(description, notEnabled);
 }
 
-TEST_F(DriverFixture, DeviceTestRegistersAThousandAndSaysSoOrReturnsTheBanksText) {
+TEST_F(DriverFixture, DeviceTestRegistersAThousandWithdrawsItAndSaysSoOrReturnsTheBanksText) {
   std::vector<std::pair<std::wstring, std::wstring>> shown;
   SetDeviceTestNotifier([&shown](const std::wstring& text, const std::wstring& caption) {
     shown.emplace_back(text, caption);
@@ -157,7 +190,15 @@ TEST_F(DriverFixture, DeviceTestRegistersAThousandAndSaysSoOrReturnsTheBanksText
   const auto ledger = Sandbox.Payments(Key);
   ASSERT_EQ(ledger.size(), 1u);
   EXPECT_EQ(ledger[0].Amount, 100000);
-  EXPECT_EQ(ledger[0].Status, "FORM_SHOWED");  // left registered
+  EXPECT_EQ(ledger[0].Status, "CANCELED");  // withdrawn: nothing is left open at the bank
+
+  // The withdrawal refused: the test still passed, and the message says what failed.
+  shown.clear();
+  Sandbox.Script(Key, "Cancel", R"({"Kind":"error","ErrorCode":"9","Message":"Сбой","Details":"отмены"})");
+  EXPECT_TRUE(Driver->DeviceTest(description));
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].first, L"Успешно!\r\nСбой отмены");
+  EXPECT_EQ(Sandbox.Payments(Key).back().Status, "FORM_SHOWED");
 
   // A wrong password: the bank refuses GetQr; no message, the bank's text.
   shown.clear();

@@ -162,12 +162,29 @@ TEST(Payments, PayReturnsTheBanksAmountAndAReceiptOnceTheCustomerHasPaid) {
   EXPECT_EQ(s.Sandbox.Payments(s.Key)[0].Polls, 3);
 }
 
+TEST(Payments, ALogSettingChangedAfterEnableNeverFailsAPay) {
+  // Null or a text that is no boolean: the log stays as Enable switched it, the customer's
+  // payment is still seen.
+  for (const TVariant& value : {TVariant::Null(), TVariant::FromString(L"abc")}) {
+    TSession s;
+    s.Sandbox.SetBehaviour(s.Key, "CONFIRMED", 0);
+    const std::wstring id = s.Register(7.5);
+    TVariant out;
+    ASSERT_TRUE(IsTrue(s.Call(L"SetSettings", SettingsInData({{L"DebugLogEnabled", value}}), out)));
+    TInvokeResult r = s.Call(L"Pay", Args({TVariant::FromString(L"QR"), TVariant::FromString(id)}), out);
+    ASSERT_TRUE(IsTrue(r)) << U8(CountOf(out) > 1 ? Str(ItemOf(out, 1)) : L"");
+    EXPECT_EQ(ItemOf(out, 0).Get().cyVal.int64, 75000);
+    EXPECT_EQ(s.Sandbox.Payments(s.Key)[0].Polls, 1);
+  }
+}
+
 struct TPayFailure {
   const char* Name;
   const char* Outcome;   // the terminal's behaviour, after one poll
   bool ErrorAtThirdPoll;
   bool EmptyOrderID;
   const wchar_t* Text;   // what the host reads (a prefix for the bank's own texts)
+  const char* Settled = nullptr;  // the payment's status at the bank before Pay starts
 };
 
 TEST(Payments, PayFailsWithTheReasonWhenTheBankDecidesOtherwiseOrAPollFails) {
@@ -176,6 +193,10 @@ TEST(Payments, PayFailsWithTheReasonWhenTheBankDecidesOtherwiseOrAPollFails) {
       {"cancelled: never reported as paid", "CANCELED", false, false, L"Операция отменена"},
       {"bank error at the third poll", "NONE", true, false, L"Сбой банка Подробности"},
       {"empty OrderID", "NONE", false, true, L"Платеж не найден"},
+      // The money already went back: no wait for a payment that cannot come.
+      {"refunded", "NONE", false, false, L"Платеж уже возвращен", "REFUNDED"},
+      {"partly refunded", "NONE", false, false, L"Платеж уже возвращен", "PARTIAL_REFUNDED"},
+      {"reversed", "NONE", false, false, L"Платеж уже возвращен", "REVERSED"},
   };
   for (const TPayFailure& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -185,6 +206,7 @@ TEST(Payments, PayFailsWithTheReasonWhenTheBankDecidesOtherwiseOrAPollFails) {
       s.Sandbox.Script(s.Key, "GetState",
                        R"({"Kind":"error","ErrorCode":"9","Message":"Сбой банка","Details":"Подробности"})", 2);
     const std::wstring id = c.EmptyOrderID ? L"" : s.Register(20);
+    if (c.Settled) s.Sandbox.SetPaymentStatus(U8(id), c.Settled);
     TVariant out;
     // OrderID Null reads as empty, as it does when absent.
     const TVariant orderID = c.EmptyOrderID ? TVariant::Null() : TVariant::FromString(id);
@@ -197,7 +219,7 @@ TEST(Payments, PayFailsWithTheReasonWhenTheBankDecidesOtherwiseOrAPollFails) {
     size_t polls = 0;
     for (const auto& q : s.Sandbox.Requests(s.Key)) polls += q.Path == "/v2/GetState";
     // The decision ends the wait at once; a failed poll is not retried.
-    EXPECT_EQ(polls, c.ErrorAtThirdPoll ? 3u : c.EmptyOrderID ? 1u : 2u);
+    EXPECT_EQ(polls, c.ErrorAtThirdPoll ? 3u : c.EmptyOrderID || c.Settled ? 1u : 2u);
   }
 }
 
@@ -304,6 +326,26 @@ TEST(Payments, ARefundsReceiptShowsWhatTheBankRefundedNotWhatWasAsked) {
   EXPECT_TRUE(requests.back().Body.starts_with("{\"Amount\":1234.5,")) << requests.back().Body;
   const std::string token = bank::Sha256Hex("1234.5" + U8(s.Password) + U8(id) + s.Key);
   EXPECT_NE(requests.back().Body.find("\"Token\":\"" + token + "\""), std::string::npos) << requests.back().Body;
+}
+
+TEST(Payments, AGatewaysJsonErrorIsNoRefund) {
+  TSession s;
+  const std::wstring id = s.Register(10);
+  s.Sandbox.SetPaymentStatus(U8(id), "CONFIRMED");
+  // A proxy in front of the bank answers for it, in JSON, and the bank never sees the refund.
+  s.Sandbox.Script(s.Key, "Cancel",
+                   R"({"Kind":"raw","Status":502,"Reason":"Bad Gateway","ContentType":"application/json",)"
+                   R"("Body":"{\"message\":\"Service Unavailable\"}"})");
+  TVariant out;
+  EXPECT_FALSE(IsTrue(s.Call(L"Refund",
+                             Args({TVariant::FromDouble(4), TVariant::FromString(L""), TVariant::FromString(id),
+                                   TVariant::FromString(id)}),
+                             out)));
+  EXPECT_EQ(ItemOf(out, 0).Get().lVal, 1001);
+  EXPECT_EQ(Str(ItemOf(out, 1)), L"Bad Gateway");
+  const auto ledger = s.Sandbox.Payments(s.Key);
+  EXPECT_EQ(ledger[0].Status, "CONFIRMED");
+  EXPECT_EQ(ledger[0].Refunded, 0);
 }
 
 TEST(Payments, OverHttpsToLocalhostWithTheTrustedTestCA) {

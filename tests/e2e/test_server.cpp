@@ -164,6 +164,24 @@ TEST(Server, TheDebugLogOfASessionHasTheHeaderTracesAndExchangeInOneDayFileWithT
   EXPECT_TRUE(has(L"> POST " + s.HostURL + L"/Init content-type: application/json;  {"));
   EXPECT_TRUE(has(L"< StatusCode: 200 POST " + s.HostURL + L"/GetState "));
   EXPECT_TRUE(has(L"\t< GetSettings: "));
+  // Request tokens are written as ***: with a logged one anyone who reads the log could repeat
+  // the request (withdraw the payment, refund again).
+  ASSERT_TRUE(IsTrue(s.Call(L"Refund",
+                            Args({TVariant::FromDouble(1), TVariant::FromString(L""), TVariant::FromString(id)}), out)));
+  const std::vector<std::wstring> after = DebugLogLines(s.DeviceFolder);
+  size_t tokens = 0;
+  for (const auto& q : s.Sandbox.Requests(s.Key)) {
+    const size_t at = q.Body.find("\"Token\":\"");
+    if (at == std::string::npos) continue;
+    const std::string token = q.Body.substr(at + 9, q.Body.find('"', at + 9) - (at + 9));
+    ASSERT_GE(token.size(), 32u) << q.Body;
+    for (const std::wstring& line : after) EXPECT_EQ(line.find(W(token)), std::wstring::npos) << U8(line);
+    ++tokens;
+  }
+  EXPECT_GE(tokens, 3u);  // GetQr, GetState, Cancel (Init has none)
+  EXPECT_TRUE(std::any_of(after.begin(), after.end(),
+                          [](const std::wstring& l) { return l.find(L"/Cancel ") != std::wstring::npos &&
+                                                             l.find(L"\"Token\":\"***\"") != std::wstring::npos; }));
   // ~TSession checks that the password is in no file.
 }
 
