@@ -112,7 +112,8 @@ void Log(std::string_view ASource, std::string_view AMessage, TLogMessageLevel A
     TExchangeLogState& s = State();
     if (!LevelSelects(s.FLevel.load(), AMessageLevel)) return;
     const ExchangeLogPlatform::TLocalTime now = ExchangeLogPlatform::Now();
-    std::string line = DateText(now) + " " + TwoDigits(now.Hour) + ":" + TwoDigits(now.Minute) + ":" +
+    const std::string colon = ExchangeLogPlatform::TimeSeparator();
+    std::string line = DateText(now) + " " + TwoDigits(now.Hour) + colon + TwoDigits(now.Minute) + colon +
                        TwoDigits(now.Second) + "." + TwoDigits(now.Millisecond, 3);
     line += '\t';
     line += LevelNames[AMessageLevel];

@@ -84,8 +84,10 @@ std::string ToAnsi(std::string_view AUtf8);
 // Without AWaitForLock a lock held elsewhere drops the bytes at once (the unload path).
 bool AppendLine(const std::string& AFileName, std::string_view ABytes, bool AWaitForLock = true) noexcept;
 std::string OSVersionText();
-std::string ModulePath();
+std::string ModulePath();  // the long form
 std::string ModuleVersionText();
+// The user's time separator, as the debug log writes its times.
+std::string TimeSeparator();
 
 }  // namespace ExchangeLogPlatform
 

@@ -107,4 +107,6 @@ std::string ModulePath() {
 
 std::string ModuleVersionText() { return TOLVARO_VERSION_TEXT; }
 
+std::string TimeSeparator() { return ":"; }
+
 }  // namespace bank::ExchangeLogPlatform

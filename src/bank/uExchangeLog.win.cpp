@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "platform/uFiles.h"
+#include "platform/uLocale.h"
 #include "platform/uSecurity.h"
 #include "platform/uStrings.h"
 #include "uExchangeLog.h"
@@ -83,7 +84,9 @@ std::string OSVersionText() {
   return ExchangeLog::FormatOSVersion(v);
 }
 
-std::string ModulePath() { return Utf16ToUtf8(ThisModuleFileName()); }
+std::string ModulePath() { return Utf16ToUtf8(LongPathName(ThisModuleFileName())); }
+
+std::string TimeSeparator() { return Utf16ToUtf8(UserTimeSeparator()); }
 
 std::string ModuleVersionText() {
   const TFileVersion v = FileVersionOf(ThisModuleFileName());

@@ -1,8 +1,10 @@
 #pragma once
 // The HTTP transport behind the REST bridge: one synchronous request per client object.
 // Implementations: WinHTTP in the DLL, a native one for the sandbox, a fake for tests.
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -57,6 +59,18 @@ inline bool UrlHasCredentials(std::string_view AURL) noexcept {
   const std::string_view rest = AURL.substr(scheme + 3);
   return rest.substr(0, rest.find_first_of("/?#")).find('@') != std::string_view::npos;
 }
+
+#if defined(_WIN32)
+// WinHTTP on Windows 7 and 8.0 offers TLS 1.0 at most unless the application asks for more, and
+// banks take TLS 1.2 and later. The protocols (WINHTTP_FLAG_SECURE_PROTOCOL_*) the transport
+// asks for on Windows AMajor.AMinor: TLS 1.0 to 1.2 before 8.1; 0 from 8.1 on, where the
+// system's defaults (TLS 1.3 included, the administrator's policy) are left alone.
+unsigned long WinHttpSecureProtocolsFor(unsigned AMajor, unsigned AMinor) noexcept;
+// The Windows version (major, minor) the transport decides by: RtlGetVersion's, which does not
+// depend on the host's manifest as GetVersionEx does. Tests put another in its place before
+// any request; an empty function restores the system's.
+void SetWindowsVersionLookup(std::function<std::pair<unsigned, unsigned>()> ALookup);
+#endif
 
 // The platform's own transport: WinHTTP in the Windows build, cpp-httplib with OpenSSL natively
 // (files uHTTPClient.win.cpp and uHTTPClient.native.cpp).

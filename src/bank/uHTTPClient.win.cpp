@@ -91,6 +91,33 @@ std::string HeaderText(const std::wstring& AText) {
   return Utf16ToUtf8(AText);
 }
 
+std::function<std::pair<unsigned, unsigned>()>& VersionLookup() {
+  static std::function<std::pair<unsigned, unsigned>()> lookup;
+  return lookup;
+}
+
+std::pair<unsigned, unsigned> SystemWindowsVersion() {
+  static const std::pair<unsigned, unsigned> version = [] {
+    using TRtlGetVersion = LONG(WINAPI*)(OSVERSIONINFOW*);
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const auto get = ntdll ? reinterpret_cast<TRtlGetVersion>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")))
+                           : nullptr;
+    if (!get || get(&info) != 0) return std::pair<unsigned, unsigned>(10, 0);  // not known: leave the defaults
+    return std::pair<unsigned, unsigned>(info.dwMajorVersion, info.dwMinorVersion);
+  }();
+  return version;
+}
+
+// Asks an old system's WinHTTP for TLS 1.2. Where the option is refused the defaults stay:
+// the handshake then tells whether the bank accepts them.
+void SetSecureProtocols(HINTERNET ASession) {
+  const auto [major, minor] = VersionLookup() ? VersionLookup()() : SystemWindowsVersion();
+  DWORD protocols = WinHttpSecureProtocolsFor(major, minor);
+  if (protocols != 0) WinHttpSetOption(ASession, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+}
+
 // A session with the system proxy: the automatic mode where the system has it (Windows 8.1
 // on), else the user's configured proxy, else none. WPAD detection is never started here.
 HINTERNET OpenSession() {
@@ -210,6 +237,7 @@ class TWinHTTPClient final : public IHTTPClient {
 
     const TInternetHandle session(OpenSession());
     if (!session) Fail(SHTTPSessionFailed, GetLastError());
+    SetSecureProtocols(session.Get());
     const int connect = FOptions.ConnectionTimeout, response = FOptions.ResponseTimeout;
     if (!WinHttpSetTimeouts(session.Get(), connect, connect, response, response))
       Fail(SHTTPSessionFailed, GetLastError());
@@ -302,6 +330,17 @@ class TWinHTTPClientFactory final : public IHTTPClientFactory {
 };
 
 }  // namespace
+
+unsigned long WinHttpSecureProtocolsFor(unsigned AMajor, unsigned AMinor) noexcept {
+  const bool before81 = AMajor < 6 || (AMajor == 6 && AMinor < 3);
+  return before81 ? WINHTTP_FLAG_SECURE_PROTOCOL_TLS1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 |
+                        WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2
+                  : 0;
+}
+
+void SetWindowsVersionLookup(std::function<std::pair<unsigned, unsigned>()> ALookup) {
+  VersionLookup() = std::move(ALookup);
+}
 
 std::shared_ptr<IHTTPClientFactory> PlatformHTTPClientFactory() {
   static const std::shared_ptr<IHTTPClientFactory> Factory = std::make_shared<TWinHTTPClientFactory>();

@@ -150,7 +150,8 @@ std::wstring DefaultDebugLogDir() {
   std::wstring base = SpecialFolder(CSIDL_COMMON_APPDATA);
   if (base.empty()) base = SpecialFolder(CSIDL_APPDATA);
   if (base.empty()) return {};
-  const std::wstring moduleName = ExtractFileBaseName(ThisModuleFileName());
+  // The long name: COM may have loaded us by the 8.3 one ("TOLVAR~1"), which would be another folder.
+  const std::wstring moduleName = ExtractFileBaseName(LongPathName(ThisModuleFileName()));
   // Without our own name the folder would be the application-data root itself, which must
   // never be given to Everyone.
   if (moduleName.empty()) return {};

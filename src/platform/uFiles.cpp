@@ -70,6 +70,17 @@ std::wstring ThisModuleFileName() {
   }
 }
 
+std::wstring LongPathName(const std::wstring& Path) {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const DWORD n = GetLongPathNameW(Path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return Path;
+    if (n < buffer.size()) return std::wstring(buffer.data(), n);
+    buffer.resize(n + 1);
+  }
+  return Path;
+}
+
 TFileVersion FileVersionOf(const std::wstring& FileName) noexcept {
   TFileVersion parts{};
   try {

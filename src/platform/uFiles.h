@@ -19,6 +19,9 @@ std::wstring SpecialFolderPath(int Csidl, bool Create) noexcept;
 
 // Full file name of the module (DLL or EXE) that contains this code, not the host process.
 std::wstring ThisModuleFileName();
+// Path in its long form (COM loads a module by its 8.3 name when the registered path has a
+// space); the path itself when it has none or cannot be read.
+std::wstring LongPathName(const std::wstring& Path);
 
 // The four 16-bit parts of a file's fixed file version, most significant first;
 // all zero when the file has no version information.

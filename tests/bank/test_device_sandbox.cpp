@@ -204,6 +204,25 @@ TEST_F(SandboxDevice, HttpsWithTheTestCaTrustedByThePrefix) {
   EXPECT_EQ(Sandbox.Requests(Key).size(), 2u);
 }
 
+TEST_F(SandboxDevice, TlsOneToOneTwoAreAskedForExplicitlyOnlyBeforeWindows81) {
+  const unsigned long upTo12 =
+      WINHTTP_FLAG_SECURE_PROTOCOL_TLS1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+  const struct {
+    unsigned Major, Minor;
+    unsigned long Protocols;
+  } rows[] = {{6, 0, upTo12}, {6, 1, upTo12}, {6, 2, upTo12}, {6, 3, 0}, {10, 0, 0}, {11, 0, 0}};
+  for (const auto& row : rows) EXPECT_EQ(WinHttpSecureProtocolsFor(row.Major, row.Minor), row.Protocols) << row.Major << "." << row.Minor;
+  // With the option set, as on Windows 7, HTTPS still works.
+  struct TRestore {
+    ~TRestore() { SetWindowsVersionLookup(nullptr); }
+  } restore;
+  SetWindowsVersionLookup([] { return std::pair<unsigned, unsigned>(6, 1); });
+  Device.SetBaseURL(Sandbox.HttpsBase() + "/v2");
+  const auto api = Device.GetApi();
+  const std::string id = NewPayment(*api, 4500);
+  EXPECT_EQ(api->GetState(State(id)).PaymentId, id);
+}
+
 // Runs as its own ctest entry before the fixture trusts this run's CA in the prefix.
 TEST_F(SandboxDevice, UntrustedCertificateFailsWithTheTransportError) {
   Device.SetBaseURL(Sandbox.HttpsBase() + "/v2");

@@ -117,6 +117,27 @@ TEST_F(ExchangeLogFile, Utf8WithoutByteOrderMark) {
   EXPECT_NE(bytes.find("TDevice: \t\xD0\x9E\xD1\x82\xD0\xB2\xD0\xB5\xD1\x82\r\n"), std::string::npos);
 }
 
+#if defined(_WIN32)
+// The user's time separator, as the debug log in the same file writes it. The setting is the
+// prefix's: this program runs alone (RUN_SERIAL), and puts the old one back.
+TEST_F(ExchangeLogFile, TheTimeHasTheUsersSeparator) {
+  wchar_t saved[8] = {};
+  ASSERT_GT(GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, saved, 8), 0);
+  ASSERT_TRUE(SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, L"."));
+  struct TRestore {
+    const wchar_t* Old;
+    ~TRestore() { SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, Old); }
+  } restore{saved};
+  ExchangeLog::SetLogLevel(3);
+  ExchangeLog::Log("TDevice", "dotted", lmlDebug);
+  ExchangeLog::SetLogLevel(0);
+  const auto lines = ReadLines(File);
+  ASSERT_GE(lines.size(), 7u);
+  EXPECT_TRUE(std::regex_match(lines[6], std::regex(R"(\d{4}\.\d{2}\.\d{2} \d{2}\.\d{2}\.\d{2}\.\d{3}\tDEBUG\tTDevice: \tdotted)")))
+      << lines[6];
+}
+#endif
+
 TEST_F(ExchangeLogFile, LineInAMissingFolderIsDroppedQuietly) {
   const auto missing = Dir / "no such folder" / "x.log";
   ExchangeLog::SetLogFileName(logkit::PathText(missing));

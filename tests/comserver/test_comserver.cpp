@@ -242,6 +242,9 @@ TEST_F(ComServer, AModuleInAFolderWithASpaceIsRegisteredByItsShortName) {
     wchar_t longName[MAX_PATH + 1] = {};
     ASSERT_NE(GetLongPathNameW(VariantToString(ItemOf(info.Result, 2).Get()).c_str(), longName, MAX_PATH), 0u);
     EXPECT_EQ(CompareStringOrdinal(longName, -1, copy.c_str(), -1, TRUE), CSTR_EQUAL) << Utf16ToUtf8(longName);
+    // Its log folder is named after the long name, whichever name COM loaded it by.
+    const std::wstring logDir = VariantToString(ItemOf(info.Result, 1).Get());
+    EXPECT_TRUE(logDir.ends_with(L"\\tolvarotest\\")) << Utf16ToUtf8(logDir);
   }
   EXPECT_TRUE(OurEntries(HKEY_LOCAL_MACHINE).empty());
   CoFreeUnusedLibrariesEx(0, 0);
