@@ -10,6 +10,7 @@
 #include <openssl/x509.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <exception>
@@ -185,6 +186,11 @@ class TNativeHTTPClient final : public IHTTPClient {
     std::string method = AMethod;
     std::string url = AURL;
     bool hasBody = ASource != nullptr;
+    // The time-outs are per step and per read; the whole call, redirects included, gets
+    // connect + response time-out (a server that drips its answer is cut off there).
+    const auto callStarted = std::chrono::steady_clock::now();
+    const auto budget = std::chrono::milliseconds(std::max(FOptions.ConnectionTimeout, 0)) +
+                        std::chrono::milliseconds(std::max(FOptions.ResponseTimeout, 0));
     for (int followed = 0;; ++followed) {
       if (UrlHasCredentials(url)) throw EHTTPClientException(SHTTPCredentialsInURL);
       const std::optional<TUrl> u = ParseUrl(url);
@@ -214,9 +220,15 @@ class TNativeHTTPClient final : public IHTTPClient {
       if (hasBody) req.body = ASource->Bytes();
       AContent.Clear();
       std::exception_ptr writeFailure;
-      req.content_receiver = [&](const char* AData, size_t ALength, uint64_t, uint64_t) {
+      bool overBudget = false;
+      req.content_receiver = [&](const char* AData, size_t ALength, uint64_t AOffset, uint64_t ATotal) {
         try {
           AContent.Write(std::string_view(AData, ALength));
+          const bool complete = ATotal != 0 && AOffset + ALength >= ATotal;
+          if (!complete && std::chrono::steady_clock::now() - callStarted >= budget) {
+            overBudget = true;
+            return false;
+          }
           return true;
         } catch (...) {
           writeFailure = std::current_exception();  // e.g. the size cap; never thrown through the library
@@ -229,6 +241,9 @@ class TNativeHTTPClient final : public IHTTPClient {
       const auto started = std::chrono::steady_clock::now();
       const bool ok = client->send(req, res, error);
       if (writeFailure) std::rethrow_exception(writeFailure);
+      if (overBudget)
+        throw EHTTPClientException("No whole answer from " + u->Origin() + " within " +
+                                   std::to_string(budget.count()) + " ms");
       if (!ok) {
         const auto elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();

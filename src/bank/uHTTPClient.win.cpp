@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <limits>
 #include <memory>
 #include <string>
@@ -247,6 +248,19 @@ class TWinHTTPClient final : public IHTTPClient {
     const TInternetHandle connection(WinHttpConnect(session.Get(), host.c_str(), target.Port, 0));
     if (!connection) Fail(SHTTPConnectFailed, GetLastError());
 
+    // The time-outs are per step and per read: a server that sends a byte now and then would
+    // keep the host's thread here for ever. The whole call gets connect + response time-out:
+    // each wait is cut to what is left of that, and none starts once it is spent.
+    const ULONGLONG started = GetTickCount64();
+    const ULONGLONG budget = static_cast<ULONGLONG>(std::max(connect, 0)) + static_cast<ULONGLONG>(std::max(response, 0));
+    const auto boundNextWait = [&](HINTERNET ARequest) {
+      const ULONGLONG spent = GetTickCount64() - started;
+      if (spent >= budget) Fail(SHTTPReceiveFailed, ERROR_WINHTTP_TIMEOUT);
+      DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(static_cast<ULONGLONG>(std::max(response, 1)), budget - spent));
+      WinHttpSetOption(ARequest, WINHTTP_OPTION_RECEIVE_TIMEOUT, &wait, sizeof wait);
+      WinHttpSetOption(ARequest, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &wait, sizeof wait);
+    };
+
     const TInternetHandle request(WinHttpOpenRequest(connection.Get(), Utf8ToUtf16(AMethod).c_str(), object.c_str(),
                                                      nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                      secure ? WINHTTP_FLAG_SECURE : 0));
@@ -276,6 +290,7 @@ class TWinHTTPClient final : public IHTTPClient {
                             bodySize ? const_cast<char*>(body->data()) : WINHTTP_NO_REQUEST_DATA, bodySize, bodySize,
                             0))
       Fail(SHTTPSendFailed, GetLastError());
+    boundNextWait(request.Get());
     if (!WinHttpReceiveResponse(request.Get(), nullptr)) Fail(SHTTPReceiveFailed, GetLastError());
 
     THTTPResponse result;
@@ -301,6 +316,7 @@ class TWinHTTPClient final : public IHTTPClient {
     std::string chunk;
     DWORD64 received = 0;
     for (;;) {
+      boundNextWait(request.Get());
       DWORD available = 0;
       if (!WinHttpQueryDataAvailable(request.Get(), &available)) Fail(SHTTPReceiveFailed, GetLastError());
       if (available == 0) break;

@@ -202,6 +202,12 @@ Answer Bank::Scripted(const Json& AScript) {
     a.K = Answer::Kind::Drop;
     return a;
   }
+  if (kind == "drip") {
+    a.K = Answer::Kind::Drip;
+    a.DripMs = static_cast<int>(std::clamp<int64_t>(AScript.GetInt("Ms").value_or(1000), 1, 3600 * 1000));
+    a.Body = R"({"Success":true,"ErrorCode":"0","Status":"CONFIRMED","PaymentId":"1","Amount":100})";
+    return a;
+  }
   if (kind == "truncate" || kind == "reset-mid-body") {
     a.K = kind == "truncate" ? Answer::Kind::Truncate : Answer::Kind::ResetMidBody;
     a.Body = R"({"Success":true,"ErrorCode":"0","Status":"CONFIRMED","PaymentId":"1","Amount":100})";
@@ -376,10 +382,10 @@ Answer Bank::Control(const Request& ARequest) {
       s.Times = static_cast<int>(body->GetInt("Times").value_or(1));
       const Json* answer = body->Find("Answer");
       if (answer == nullptr || !answer->IsObject()) return ControlError(400, "Answer (an object) is required");
-      static const char* const kKinds[] = {"error", "raw", "delay", "drop", "truncate", "reset-mid-body", "huge"};
+      static const char* const kKinds[] = {"error", "raw", "delay", "drop", "truncate", "reset-mid-body", "huge", "drip"};
       const std::string kind = answer->GetString("Kind").value_or("");
       if (std::find(std::begin(kKinds), std::end(kKinds), kind) == std::end(kKinds))
-        return ControlError(400, "Answer.Kind must be error, raw, delay, drop, truncate, reset-mid-body or huge");
+        return ControlError(400, "Answer.Kind must be error, raw, delay, drop, truncate, reset-mid-body, huge or drip");
       if (s.Times == 0) return ControlError(400, "Times must not be 0");
       s.Answer = *answer;
       t.Scripts.push_back(std::move(s));

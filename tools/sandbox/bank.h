@@ -25,7 +25,7 @@ struct Request {
 
 // What to send back.
 struct Answer {
-  enum class Kind { Normal, Drop, Truncate, ResetMidBody };
+  enum class Kind { Normal, Drop, Truncate, ResetMidBody, Drip };
   Kind K = Kind::Normal;
   int Status = 200;
   std::string Reason;  // empty: the standard phrase
@@ -33,6 +33,7 @@ struct Answer {
   std::string Body;
   std::vector<std::pair<std::string, std::string>> Headers;
   int DelayMs = 0;  // wait before answering (interrupted by shutdown)
+  int DripMs = 0;   // Drip: the pause before each byte of the body after the first
 };
 
 class Bank {

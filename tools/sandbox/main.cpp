@@ -309,6 +309,23 @@ void Install(httplib::Server& srv, Bank& bank, RequestLog& log, bool tls, int th
                                  return false;
                                });
       what = " (reset mid-body)";
+    } else if (a.K == Answer::Kind::Drip) {
+      // Headers at once, then the body a byte at a time: every read gets something well within
+      // any read time-out, and the whole answer takes as long as the script says.
+      auto body = std::make_shared<std::string>(a.Body);
+      const int pause = a.DripMs;
+      res.status = 200;
+      res.set_content_provider(body->size(), "application/json",
+                               [body, pause](size_t offset, size_t, httplib::DataSink& sink) {
+                                 if (offset > 0) {
+                                   Delay(pause);
+                                   std::lock_guard<std::mutex> lock(gStopLock);
+                                   if (gStopping) return false;
+                                 }
+                                 sink.write(body->data() + offset, 1);
+                                 return true;
+                               });
+      what = " (dripped)";
     } else if (!tls && !a.Reason.empty() && WriteRawAnswer(req, a)) {
       what = " (own reason phrase)";
       res.status = a.Status;  // already sent
