@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <random>
 #include <regex>
 #include <set>
 #include <thread>
@@ -24,14 +25,56 @@ namespace {
 const std::string Blanks40(40, ' ');
 const std::regex Stamp(R"(\d{4}\.\d{2}\.\d{2} \d{2}:\d{2}:\d{2}\.\d{3})");
 
+// What the banner must say of the system and this program, read here without the log's own
+// functions: the system's version as this program is told it (named by FormatOSVersion, whose
+// table is pinned below), the program's file name, and its version resource.
+struct TBannerFacts {
+  std::string OS, Application, Version;
+};
+
+TBannerFacts ReadBannerFacts() {
+  TBannerFacts f;
+#if defined(_WIN32)
+  OSVERSIONINFOEXW info{};
+  info.dwOSVersionInfoSize = sizeof info;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info));
+#pragma GCC diagnostic pop
+  std::string servicePack;
+  for (const wchar_t* c = info.szCSDVersion; *c; ++c) servicePack += static_cast<char>(*c);
+  f.OS = ExchangeLog::FormatOSVersion({true, info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber,
+                                       info.dwPlatformId == VER_PLATFORM_WIN32_NT, servicePack});
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  f.Application = std::filesystem::path(path).filename().string();
+  DWORD handle = 0;
+  std::string data(GetFileVersionInfoSizeA(path, &handle), '\0');
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT size = 0;
+  if (!data.empty() && GetFileVersionInfoA(path, 0, static_cast<DWORD>(data.size()), data.data()) &&
+      VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &size) && fixed)
+    f.Version = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) +
+                "." + std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionLS));
+  else
+    f.Version = "0.0.0.0";
+#else
+  f.OS = ExchangeLog::OSVersionText();  // no Windows version to read natively
+  f.Application = std::filesystem::read_symlink("/proc/self/exe").filename().string();
+  f.Version = ExchangeLog::ModuleVersionText();
+#endif
+  return f;
+}
+
 // The six banner lines at AAt.
 void ExpectStartBanner(const std::vector<std::string>& ALines, size_t AAt) {
+  static const TBannerFacts facts = ReadBannerFacts();
   ASSERT_GE(ALines.size(), AAt + 6);
   EXPECT_EQ(ALines[AAt], Blanks40);
   EXPECT_EQ(ALines[AAt + 1], "============Start log=============");
-  EXPECT_EQ(ALines[AAt + 2], "OS version:\t" + ExchangeLog::OSVersionText());
-  EXPECT_EQ(ALines[AAt + 3], "Application:\t" + ExchangeLog::ModuleFileName());
-  EXPECT_EQ(ALines[AAt + 4], "App. version:\t" + ExchangeLog::ModuleVersionText());
+  EXPECT_EQ(ALines[AAt + 2], "OS version:\t" + facts.OS);
+  EXPECT_EQ(ALines[AAt + 3], "Application:\t" + facts.Application);
+  EXPECT_EQ(ALines[AAt + 4], "App. version:\t" + facts.Version);
   EXPECT_EQ(ALines[AAt + 5], Blanks40);
 }
 
@@ -40,6 +83,25 @@ std::string Body(const std::string& ALine) {
   std::smatch m;
   if (!std::regex_search(ALine, m, Stamp) || m.position(0) != 0) return "no time stamp: " + ALine;
   return ALine.substr(m.length(0));
+}
+
+// The names directly in AFolder.
+std::set<std::filesystem::path> Entries(const std::filesystem::path& AFolder) {
+  std::set<std::filesystem::path> names;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(AFolder, ec)) names.insert(e.path().filename());
+  return names;
+}
+
+// A file under AFolder (at any depth) whose bytes hold AText, or "".
+std::string FileWith(const std::filesystem::path& AFolder, const std::string& AText) {
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(AFolder, ec); !ec && it != std::filesystem::recursive_directory_iterator();
+       it.increment(ec)) {
+    if (it->is_regular_file(ec) && logkit::ReadBytes(it->path()).find(AText) != std::string::npos)
+      return logkit::PathText(it->path());
+  }
+  return {};
 }
 
 using ExchangeLogFile = logkit::ExchangeLogTest;
@@ -173,13 +235,25 @@ TEST_F(ExchangeLogFile, DefaultPathUnderCommonAppDataAndCompanyFolder) {
     ASSERT_EQ(lines.size(), 6u + 1u + 2u);
     EXPECT_EQ(Body(lines[6]), "\tDEBUG\tTDevice: \there");
   }
-  // No application-data folder at all: no default file, the line is dropped.
+  // No application-data folder at all: no default file, the line is dropped, and it lands in
+  // no file a fallback could reach: the current folder, this test's folder, the system's
+  // application data.
   ExchangeLog::SetCommonAppDataLookup([] { return std::string(); });
   ExchangeLog::SetLogFileName("");
   EXPECT_EQ(ExchangeLog::CurrentFileName(), "");
+  const std::filesystem::path cwd = std::filesystem::current_path();
+  const std::set<std::filesystem::path> before = Entries(cwd);
+  const std::string marker = "nowhere-" + std::to_string(std::random_device{}());  // in no file before
   ExchangeLog::SetLogLevel(3);
-  ExchangeLog::Log("TDevice", "nowhere", lmlDebug);
+  ExchangeLog::Log("TDevice", marker, lmlDebug);
   ExchangeLog::SetLogLevel(0);
+  EXPECT_EQ(Entries(cwd), before);
+  EXPECT_EQ(FileWith(cwd / ExchangeLog::CompanyFolderName, marker), "");  // a relative default folder
+  EXPECT_EQ(FileWith(Dir, marker), "");
+  const std::string system = ExchangeLogPlatform::SystemCommonAppData();
+  if (!system.empty()) {
+    EXPECT_EQ(FileWith(std::filesystem::path(system) / ExchangeLog::CompanyFolderName, marker), "");
+  }
 }
 
 TEST_F(ExchangeLogFile, ConcurrentWritersNeverInterleaveWithinALine) {

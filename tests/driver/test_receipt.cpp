@@ -22,7 +22,9 @@ double Date(WORD y, WORD mo, WORD d, WORD h, WORD mi) {
 std::wstring S(size_t n) { return std::wstring(n, L' '); }
 
 TEST(ReceiptText, LinesByWidth) {
-  const std::wstring t = L"Время: 14" + UserTimeSeparator() + L"07";
+  wchar_t separator[8] = {};  // the user's, read here as any program would, not through the driver
+  GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, 8);
+  const std::wstring t = L"Время: 14" + std::wstring(separator) + L"07";
   const std::wstring id = L"1234567890";
   const std::wstring longId = L"700000000000000000000000000000000000000000000000001";  // 51 > 48
   const struct {

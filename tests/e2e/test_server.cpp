@@ -164,6 +164,14 @@ TEST(Server, TheDebugLogOfASessionHasTheHeaderTracesAndExchangeInOneDayFileWithT
   EXPECT_TRUE(has(L"> POST " + s.HostURL + L"/Init content-type: application/json;  {"));
   EXPECT_TRUE(has(L"< StatusCode: 200 POST " + s.HostURL + L"/GetState "));
   EXPECT_TRUE(has(L"\t< GetSettings: "));
+  // Settings exchanged while the log is on: their trace lines carry the table, and the
+  // session's end looks for the password in every file.
+  ASSERT_TRUE(IsTrue(s.Call(L"SetSettings", SettingsInData({{L"Password", TVariant::FromString(s.Password)},
+                                                             {L"LineLength", TVariant::FromInt(40)}}),
+                            out)));
+  const std::vector<std::wstring> traced = DebugLogLines(s.DeviceFolder);
+  EXPECT_TRUE(std::any_of(traced.begin(), traced.end(),
+                          [](const std::wstring& l) { return l.find(L"\t> SetSettings: ") != std::wstring::npos; }));
   // Request tokens are written as ***: with a logged one anyone who reads the log could repeat
   // the request (withdraw the payment, refund again).
   ASSERT_TRUE(IsTrue(s.Call(L"Refund",

@@ -4,6 +4,11 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <vector>
+
 namespace {
 
 using namespace e2e;
@@ -82,6 +87,26 @@ TEST(PaymentWait, ATimedOutWaitDoesNotDecideTheNextPay) {
   for (const auto& q : s.Sandbox.Requests(s.Key))
     pollsOfA += q.Path == "/v2/GetState" && q.Body.find("\"PaymentId\":\"" + U8(a) + "\"") != std::string::npos;
   EXPECT_EQ(pollsOfA, 1u);
+
+  // The race the test is about did happen: A's late answer went out while B was being polled
+  // (polls of B answered before it and after it). The sandbox's request log has one line per
+  // answer, in the order they were sent.
+  const char* info = std::getenv("TOLVARO_SANDBOX");
+  ASSERT_NE(info, nullptr);
+  std::string logPath = tolvaro::test::TSandbox::PlatformPath(info);
+  logPath = logPath.substr(0, logPath.find_last_of("\\/") + 1) + "requests.log";
+  std::ifstream log(logPath);
+  ASSERT_TRUE(log) << logPath;
+  std::vector<char> order;  // 'A' or 'B' per GetState answer of this terminal, in sending order
+  for (std::string line; std::getline(log, line);) {
+    if (line.find(" /v2/GetState -> ") == std::string::npos || line.find(s.Key) == std::string::npos) continue;
+    if (line.find("\"PaymentId\":\"" + U8(a) + "\"") != std::string::npos) order.push_back('A');
+    if (line.find("\"PaymentId\":\"" + U8(b) + "\"") != std::string::npos) order.push_back('B');
+  }
+  const auto at = std::find(order.begin(), order.end(), 'A');
+  ASSERT_NE(at, order.end()) << "no answer to A's poll in " << logPath;
+  EXPECT_NE(std::find(order.begin(), at, 'B'), at) << "A's answer came before B's wait began";
+  EXPECT_NE(std::find(at + 1, order.end(), 'B'), order.end()) << "A's answer came after B's wait ended";
 
   // The time-out is in the debug log.
   bool logged = false;

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <aclapi.h>
 
+#include <cstdlib>
 #include <regex>
 #include <string>
 #include <vector>
@@ -136,9 +137,22 @@ TEST(ArrayToText, Arrays) {
 bool IsRussian() { return PRIMARYLANGID(LANGIDFROMLCID(GetUserDefaultLCID())) == LANG_RUSSIAN; }
 bool IsEnglish() { return PRIMARYLANGID(LANGIDFROMLCID(GetUserDefaultLCID())) == LANG_ENGLISH; }
 
+// The run's locale is the one it asked for (wine-run.sh hands TOLVARO_TEST_LOCALE, or Russian,
+// to Wine as LC_ALL): else the English entry would run the Russian expectations again.
+TEST(TestRunLocale, IsTheOneTheRunAskedFor) {
+  const char* asked = std::getenv("TOLVARO_TEST_LOCALE");
+  if (asked && std::string(asked).starts_with("en_US")) {
+    EXPECT_TRUE(IsEnglish()) << "LCID " << GetUserDefaultLCID();
+    EXPECT_EQ(GetACP(), 1252u);
+  } else {
+    EXPECT_TRUE(IsRussian()) << "LCID " << GetUserDefaultLCID();
+    EXPECT_EQ(GetACP(), 1251u);
+  }
+}
+
 // Numbers and dates in the user's locale; this suite also runs under en-US.
 TEST(ValueToTextLocale, NumbersAndDates) {
-  if (!IsRussian() && !IsEnglish()) GTEST_SKIP() << "expectations exist for ru-RU and en-US only";
+  ASSERT_TRUE(IsRussian() || IsEnglish()) << "expectations exist for ru-RU and en-US only";
   const bool ru = IsRussian();
   auto local = [ru](std::wstring text) {
     if (ru)
@@ -368,7 +382,12 @@ bool GrantsEveryoneFullControl(const std::vector<TEveryoneAce>& aces) {
 }
 
 TEST(DebugLogFolders, DefaultFolderGrantsEveryoneFullControl) {
+  // Made fresh here (a reused prefix may hold one from an earlier run, granted back then).
+  TScratchFolder appData;
+  SetDebugLogSpecialFolders([&](int) { return appData.Path(); });
   const std::wstring folder = DefaultDebugLogDir();
+  SetDebugLogSpecialFolders(nullptr);
+  ASSERT_TRUE(folder.starts_with(appData.Path())) << Utf16ToUtf8(folder);
   ASSERT_TRUE(DirectoryExists(folder));
   const std::vector<TEveryoneAce> aces = EveryoneAces(folder);
   EXPECT_TRUE(GrantsEveryoneFullControl(aces)) << aces.size() << " entries for Everyone";

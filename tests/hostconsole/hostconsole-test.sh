@@ -58,13 +58,16 @@ case "$WHAT" in
   session)
     http=$(sed -n 's/^http=//p' "$TOLVARO_SANDBOX")
     key="hostconsole-$$-$RANDOM"
-    curl -sf -X POST "$http/_control/terminals" -d "{\"TerminalKey\":\"$key\",\"Password\":\"Пароль\"}" >/dev/null || exit 1
+    # Cyrillic, and no text of the driver's own (the setting's caption is "Пароль").
+    password="Секрет-$RANDOM"
+    curl -sf -X POST "$http/_control/terminals" -d "{\"TerminalKey\":\"$key\",\"Password\":\"$password\"}" >/dev/null || exit 1
     # The customer pays at the third status request.
     curl -sf -X POST "$http/_control/terminals/$key/behaviour" -d '{"Outcome":"CONFIRMED","AfterPolls":2}' >/dev/null || exit 1
     "$WINE_RUN" regsvr32 /s "$BIN/tolvaro.dll" || { echo "FAIL: regsvr32"; exit 1; }
     REGISTERED=1
-    run 0 '"TerminalKey":"'"$key"'"' --json settings "Host=$http/v2" "TerminalKey=$key" "Password=Пароль" WaitTimeout=60 LineLength=32
-    grep -q 'Password=Пароль' tolvaro_host.ini || { echo "FAIL: the settings file keeps what was set"; failures=$((failures + 1)); }
+    run 0 '"TerminalKey":"'"$key"'"' --json settings "Host=$http/v2" "TerminalKey=$key" "Password=$password" WaitTimeout=60 LineLength=32 \
+      DebugLogEnabled=true
+    grep -q "Password=$password" tolvaro_host.ini || { echo "FAIL: the settings file keeps what was set"; failures=$((failures + 1)); }
     grep -q '"Password":"\*\*\*"' out.txt || { echo "FAIL: the password is shown masked"; failures=$((failures + 1)); }
     run 2 "unknown setting 'Colour'" settings Colour=red
     run 2 'takes a whole number' settings WaitTimeout=soon
@@ -80,8 +83,16 @@ case "$WHAT" in
     run 1 'refund: failed, result 1001: .*Сумма возврата превышает остаток платежа' refund 100 "$id"
     run 0 'unregister: OK' session "register 5" 'unregister $QR'
     run 1 '"ok":false,"code":1001' --json unregister "$id"
-    # The terminal's password never reaches a log of the device folder.
-    if grep -rqa 'Пароль' host/ 2>/dev/null; then echo "FAIL: the password is in a log"; failures=$((failures + 1)); fi
+    # The terminal's password never reaches a log of the device folder, in any of the encodings
+    # a log may use (the debug log is written in code page 1251).
+    if ! find host -name 'Debug_*.log' 2>/dev/null | grep -q .; then
+      echo "FAIL: no debug log was written to search"; failures=$((failures + 1))
+    fi
+    for encoding in UTF-8 CP1251 UTF-16LE; do
+      if grep -rqaF -- "$(printf '%s' "$password" | iconv -f UTF-8 -t "$encoding")" host/ 2>/dev/null; then
+        echo "FAIL: the password is in a log ($encoding)"; failures=$((failures + 1))
+      fi
+    done
     ;;
 esac
 echo "$failures failed"

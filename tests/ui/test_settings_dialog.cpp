@@ -14,6 +14,7 @@
 #include "host/uComServer.h"
 #include "host/uEquipment.h"
 #include "platform/uFiles.h"
+#include "res/version.h"
 #include "ui/uUiResources.h"
 #include "ui/ufmCommonSettings.h"
 #include "ui/ufmMainSettings.h"
@@ -134,17 +135,23 @@ std::vector<std::wstring> OpenAdditionalMenu(HWND Dialog) {
 
 TEST_F(SettingsDialogFixture, ShowsThePageThenInformationAndOkStoresThePageValues) {
   PointAtSandbox();
-  const TDeviceInfoStruct& info = Driver->DeviceInfo();
+  // What the information tab must say, written out here rather than asked of the driver; the
+  // version is the one the build gives the module (major.minor.build).
+  const std::wstring model = L"Quorvel: Система быстрых платежей Tolvaro";
+  const std::wstring version = std::to_wstring(TOLVARO_VERSION_MAJOR) + L"." + std::to_wstring(TOLVARO_VERSION_MINOR) +
+                               L"." + std::to_wstring(TOLVARO_VERSION_BUILD);
   const TShown shown = ShowSettingsDlg([&](HWND dialog) {
     EXPECT_EQ(TabCaptions(dialog), (std::vector<std::wstring>{L"Настройки", L"Информация"}));
     EXPECT_EQ(SendMessageW(Item(dialog, IDC_PAGES), TCM_GETCURSEL, 0, 0), 0);
-    EXPECT_EQ(ItemText(dialog, IDC_MODELNAME), info.ModelName);
-    EXPECT_EQ(ItemText(dialog, IDC_TYPEINFO), EquipmentTypeCaption(info.TypeName));
-    EXPECT_EQ(ItemText(dialog, IDC_MODELINFO), info.ModelName);
-    EXPECT_EQ(ItemText(dialog, IDC_VERINFO), Driver->GetDeviceVersion());
-    EXPECT_EQ(ItemText(dialog, IDC_DEVELOPERINFO), info.DeveloperName);
-    EXPECT_EQ(ItemText(dialog, IDC_DESCRIPTIONINFO), info.Description);
-    EXPECT_EQ(ItemText(dialog, IDC_CONTACTINFO), ContactText(info));
+    EXPECT_EQ(ItemText(dialog, IDC_MODELNAME), model);
+    EXPECT_EQ(ItemText(dialog, IDC_TYPEINFO), L"Cистема быстрых платежей");  // the Latin C, as hosts show it
+    EXPECT_EQ(ItemText(dialog, IDC_MODELINFO), model);
+    EXPECT_EQ(ItemText(dialog, IDC_VERINFO), version);
+    EXPECT_EQ(ItemText(dialog, IDC_DEVELOPERINFO), L"ООО \"Quorvel\"");
+    EXPECT_EQ(ItemText(dialog, IDC_DESCRIPTIONINFO), L"Драйвер системы быстрых платежей Tolvaro");
+    EXPECT_EQ(ItemText(dialog, IDC_CONTACTINFO), L"E-mail:\tsupport@quorvel.example\r\nWeb:\thttps://www.quorvel.example\r\n"
+                                                 L"Тел:\t+7 (000) 000-00-00\r\n"
+                                                 L"Адрес:\t000000, Россия, г. Пример, ул. Примерная, д. 1\r\n");
     // The page shows the settings; the password in plain text.
     EXPECT_EQ(ItemText(dialog, IDC_PASSWORD), L"пароль");
     EXPECT_EQ(ItemText(dialog, IDC_LINELENGTH), L"48");

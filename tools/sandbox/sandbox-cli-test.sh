@@ -36,11 +36,21 @@ rm -f "$dir/info"
 pid=$!
 for _ in $(seq 1 200); do [ -s "$dir/info" ] && break; sleep 0.1; done
 base=$(sed -n 's/^http=//p' "$dir/info")
-curl -s -X POST "$base/_control/terminals/T/script" -d '{"Operation":"*","Answer":{"Kind":"delay","Ms":600000}}' >/dev/null
+code=$(curl -s -o /dev/null -w '%{http_code}' -X POST "$base/_control/terminals/T/script" \
+       -d '{"Operation":"*","Answer":{"Kind":"delay","Ms":600000}}')
+check "the ten-minute delay is scripted" $([ "$code" = 200 ]; echo $?)
 curl -s -m 120 -X POST "$base/v2/Init" -d '{"Amount":1,"OrderId":"O","TerminalKey":"T"}' >/dev/null 2>&1 &
 curl_pid=$!
-for _ in $(seq 1 100); do grep -q 'Init' "$dir/requests.log" 2>/dev/null && break; sleep 0.1; done
+# The request is in: the terminal's request record has it (the request log gets its line
+# only once answered).
+held=1
+for _ in $(seq 1 100); do
+  curl -s -m 5 "$base/_control/terminals/T/requests" | grep -q '"Path":"/v2/Init"' && { held=0; break; }
+  sleep 0.1
+done
+check "the sandbox holds the request" $held
 sleep 0.5
+check "the client is still waiting when SIGTERM is sent" $(kill -0 "$curl_pid" 2>/dev/null; echo $?)
 kill -TERM "$pid"
 stopped=1
 for _ in $(seq 1 150); do kill -0 "$pid" 2>/dev/null || { stopped=0; break; }; sleep 0.1; done

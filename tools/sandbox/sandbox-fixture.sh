@@ -93,8 +93,15 @@ case "$cmd" in
       stop_pid "$(cat "$dir/sandbox.pid")" || rc=1
       rm -f "$dir/sandbox.pid"
     fi
-    # What the sandbox printed (sanitizer reports included) goes into the test's output.
-    [ -s "$dir/sandbox.out" ] && cat "$dir/sandbox.out"
+    # What the sandbox printed (sanitizer reports included) goes into the test's output, and a
+    # report of AddressSanitizer, LeakSanitizer or UBSan fails the step.
+    if [ -s "$dir/sandbox.out" ]; then
+      cat "$dir/sandbox.out"
+      if grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:|SUMMARY: (AddressSanitizer|LeakSanitizer|UndefinedBehaviorSanitizer)' "$dir/sandbox.out"; then
+        echo "FAIL: the sandbox's sanitizers reported a fault (see $dir/sandbox.out)"
+        rc=1
+      fi
+    fi
     exit $rc
     ;;
   *)
