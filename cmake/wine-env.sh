@@ -80,11 +80,11 @@ wine_setup() {
 
 wine_boot_prefix() {
   local log=$1 rc=0
+  mkdir -p "$(dirname "$log")"
   if [ -f "$WINEPREFIX/system.reg" ] && "$WINE" cmd /c exit 0 </dev/null >"$log" 2>&1; then
     return 0
   fi
   rm -rf "$WINEPREFIX"
-  mkdir -p "$(dirname "$log")"
   "$WINE" wineboot.exe -i </dev/null >"$log" 2>&1 || rc=$?
   wineserver -w 2>/dev/null || true
   if [ "$rc" -ne 0 ]; then
