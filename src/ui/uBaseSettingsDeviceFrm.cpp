@@ -1,6 +1,9 @@
 #include "uBaseSettingsDeviceFrm.h"
 
+#include <algorithm>
+
 #include "host/uResultCodes.h"
+#include "platform/uExceptions.h"
 #include "ufmCommonSettings.h"
 
 HINSTANCE UiModule() noexcept {
@@ -16,6 +19,23 @@ std::wstring WindowText(HWND Wnd) {
   const int got = GetWindowTextW(Wnd, text.data(), length + 1);
   text.resize(got > 0 ? static_cast<size_t>(got) : 0);
   return text;
+}
+
+int DluToPixelsX(HWND Dialog, int Dlu) {
+  RECT r{0, 0, Dlu, 0};
+  MapDialogRect(Dialog, &r);
+  return r.right;
+}
+
+int DluToPixelsY(HWND Dialog, int Dlu) {
+  RECT r{0, 0, 0, Dlu};
+  MapDialogRect(Dialog, &r);
+  return r.bottom;
+}
+
+std::wstring CaughtErrorText() {
+  TExceptionText e = DescribeCurrentException();
+  return e.Message.empty() ? e.ClassName : e.Message;
 }
 
 namespace {
@@ -61,8 +81,33 @@ INT_PTR CALLBACK TfrmBaseSettings::PageProc(HWND Wnd, UINT Msg, WPARAM wParam, L
   try {
     return self->OnMessage(Msg, wParam, lParam) ? TRUE : FALSE;
   } catch (...) {
-    return FALSE;  // nothing may unwind through the window procedure
+    // Nothing may unwind through the window procedure; what failed is said, not swallowed.
+    try {
+      self->ErrorBox(CaughtErrorText());
+    } catch (...) {
+    }
+    return TRUE;
   }
+}
+
+void TfrmBaseSettings::StretchToRight(std::initializer_list<int> IDs, int MarginDlu) const {
+  RECT client{};
+  GetClientRect(FHandle, &client);
+  const int right = client.right - DluToPixelsX(FHandle, MarginDlu);
+  for (int id : IDs) {
+    HWND control = GetDlgItem(FHandle, id);
+    if (!control) continue;
+    RECT r{};
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, FHandle, reinterpret_cast<POINT*>(&r), 2);
+    // Never narrower than the control's own height: a page squeezed below its design size.
+    const int width = std::max<int>(right - r.left, r.bottom - r.top);
+    SetWindowPos(control, nullptr, 0, 0, width, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+void TfrmBaseSettings::ErrorBox(const std::wstring& Text) const {
+  MessageBoxW(GetAncestor(FHandle, GA_ROOT), Text.c_str(), L"Ошибка", MB_OK | MB_ICONERROR);
 }
 
 std::wstring TfrmBaseSettings::ItemText(int ID) const { return WindowText(GetDlgItem(FHandle, ID)); }

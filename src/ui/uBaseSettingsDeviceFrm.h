@@ -3,6 +3,7 @@
 // device and embedded in a tab of the dialog; the dialog drives it only through this class.
 #include <windows.h>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +38,9 @@ public:
   virtual void OnCreateFrm() {}
   virtual void OnNotify(const std::wstring& Msg, const std::wstring& Data) { (void)Msg, (void)Data; }
 
+  // The hint of one of the page's own controls (tool tip and context help); empty for none.
+  virtual std::wstring Hint(int ControlID) const { (void)ControlID; return {}; }
+
   // OnNotify on every page of the same dialog, this one included.
   void NotifyOwner(const std::wstring& Msg, const std::wstring& Data);
 
@@ -56,6 +60,11 @@ protected:
   virtual bool OnMessage(UINT Msg, WPARAM wParam, LPARAM lParam) { (void)Msg, (void)wParam, (void)lParam; return false; }
   std::wstring ItemText(int ID) const;
   void SetItemText(int ID, const std::wstring& Text) const;
+  // Widens the controls so that their right edges stay MarginDlu dialog units from the page's
+  // right edge; for WM_SIZE.
+  void StretchToRight(std::initializer_list<int> IDs, int MarginDlu) const;
+  // An error box over the dialog that holds the page.
+  void ErrorBox(const std::wstring& Text) const;
 
 private:
   static INT_PTR CALLBACK PageProc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam);
@@ -68,3 +77,10 @@ private:
 
 // Text of a dialog item of any length.
 std::wstring WindowText(HWND Wnd);
+
+// Dialog units to pixels for a dialog window (its font and the screen's DPI).
+int DluToPixelsX(HWND Dialog, int Dlu);
+int DluToPixelsY(HWND Dialog, int Dlu);
+
+// The text of whatever the caller caught, for an error box.
+std::wstring CaughtErrorText();

@@ -25,6 +25,7 @@
 #define IDC_DEVELOPERINFO 1104
 #define IDC_DESCRIPTIONINFO 1105
 #define IDC_CONTACTINFO 1106
+#define IDC_INFO_CAPTION_FIRST 1111  // the six captions, top to bottom
 
 // The driver's page
 #define IDC_HOST 1201

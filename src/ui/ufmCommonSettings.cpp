@@ -4,11 +4,14 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
+#include <uxtheme.h>
+
 #include <algorithm>
 #include <ctime>
 
 #include "host/uEquipment.h"
 #include "host/uResultCodes.h"
+#include "platform/uExceptions.h"
 #include "platform/uFiles.h"
 #include "uUiResources.h"
 #include "ufmSettingsList.h"
@@ -37,10 +40,29 @@ void CallHtmlHelp(HWND Caller, const std::wstring& File, UINT Command, const HH_
     htmlHelp(Caller, File.empty() ? nullptr : File.c_str(), Command, reinterpret_cast<DWORD_PTR>(Popup));
 }
 
-// The information tab: six captions and their values.
+// The information tab: six bold captions and their values; the contact row takes the rest of
+// the height.
 class TfrmInfoPage : public TfrmBaseSettings {
 public:
   explicit TfrmInfoPage(TBaseDevice& Device) : TfrmBaseSettings(Device, IDD_INFO_PAGE) {}
+  void OnCreateFrm() override {
+    FBold.Reset(CreateBoldFontOf(Handle()));
+    for (int i = 0; i < 6; ++i)
+      SendDlgItemMessageW(Handle(), IDC_INFO_CAPTION_FIRST + i, WM_SETFONT, reinterpret_cast<WPARAM>(FBold.Get()), FALSE);
+  }
+  bool OnMessage(UINT Msg, WPARAM, LPARAM) override {
+    if (Msg != WM_SIZE) return false;
+    StretchToRight({IDC_TYPEINFO, IDC_MODELINFO, IDC_VERINFO, IDC_DEVELOPERINFO, IDC_DESCRIPTIONINFO, IDC_CONTACTINFO}, 6);
+    HWND contact = GetDlgItem(Handle(), IDC_CONTACTINFO);
+    RECT client{}, r{};
+    GetClientRect(Handle(), &client);
+    GetWindowRect(contact, &r);
+    MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&r), 2);
+    const int bottom = client.bottom - DluToPixelsY(Handle(), 4);
+    SetWindowPos(contact, nullptr, 0, 0, r.right - r.left, std::max<int>(bottom - r.top, DluToPixelsY(Handle(), 10)),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    return false;
+  }
   void Fill() {
     const TDeviceInfoStruct& info = DeviceManager().DeviceInfo();
     SetItemText(IDC_TYPEINFO, EquipmentTypeCaption(info.TypeName));
@@ -50,6 +72,9 @@ public:
     SetItemText(IDC_DESCRIPTIONINFO, info.Description);
     SetItemText(IDC_CONTACTINFO, ContactText(info));
   }
+
+private:
+  TGdiObject FBold;
 };
 
 struct TWaitCursor {
@@ -95,6 +120,45 @@ std::wstring HintOf(int ID) {
   }
 }
 
+// The dialog whose keys the thread's message filter looks at (one settings dialog per thread).
+thread_local TfrmCommonSettings* tKeyDialog = nullptr;
+
+// A small copy of a system icon as a menu item's picture (32 bits with alpha).
+HBITMAP MenuImageOf(LPCWSTR Icon) {
+  const int cx = GetSystemMetrics(SM_CXSMICON), cy = GetSystemMetrics(SM_CYSMICON);
+  HICON icon = static_cast<HICON>(LoadImageW(nullptr, Icon, IMAGE_ICON, cx, cy, LR_SHARED));
+  if (!icon) return nullptr;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = cx;
+  info.bmiHeader.biHeight = -cy;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HDC screen = GetDC(nullptr);
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HDC dc = CreateCompatibleDC(screen);
+  ReleaseDC(nullptr, screen);
+  if (bitmap && dc) {
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    DrawIconEx(dc, 0, 0, icon, cx, cy, 0, nullptr, DI_NORMAL);
+    SelectObject(dc, old);
+  }
+  if (dc) DeleteDC(dc);
+  return bitmap;
+}
+
+// The page's background as the themed tab draws it (uxtheme may be missing: then plain).
+void EnableTabTexture(HWND Page) {
+  using TEnableThemeDialogTexture = HRESULT(WINAPI*)(HWND, DWORD);
+  static HMODULE theme = LoadLibraryW(L"uxtheme.dll");
+  if (!theme) return;
+  auto enable = reinterpret_cast<TEnableThemeDialogTexture>(
+      reinterpret_cast<void*>(GetProcAddress(theme, "EnableThemeDialogTexture")));
+  if (enable) enable(Page, ETDT_ENABLETAB);
+}
+
 std::wstring IncludeTrailingDelimiter(std::wstring Folder) {
   if (!Folder.empty() && Folder.back() != L'\\' && Folder.back() != L'/') Folder += L'\\';
   return Folder;
@@ -103,6 +167,24 @@ std::wstring IncludeTrailingDelimiter(std::wstring Folder) {
 }  // namespace
 
 void SetHtmlHelpCall(THtmlHelpCall Call) { HtmlHelpCall() = std::move(Call); }
+
+void ShowHelpPopup(HWND Caller, const std::wstring& Text, POINT At) {
+  HH_POPUP popup{};
+  popup.cbStruct = sizeof(popup);
+  popup.clrForeground = RGB(0, 0, 0);
+  popup.clrBackground = 0xEEFFFF;
+  popup.rcMargins = {5, 5, 5, 5};
+  popup.pt = At;
+  popup.pszText = Text.empty() ? nullptr : Text.c_str();
+  CallHtmlHelp(Caller, L"", HH_DISPLAY_TEXT_POPUP, &popup);
+}
+
+HFONT CreateBoldFontOf(HWND Wnd) {
+  LOGFONTW bold{};
+  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Wnd, WM_GETFONT, 0, 0)), sizeof(bold), &bold);
+  bold.lfWeight = FW_BOLD;
+  return CreateFontIndirectW(&bold);
+}
 
 void RegisterSettingsDialogs() {
   RegisterSettingsDialog([](TBaseDevice& device, const std::vector<TSettingsPageClass>& pages, bool noDeviceTest) {
@@ -116,11 +198,31 @@ void RegisterSettingsDialogs() {
 TfrmCommonSettings::TfrmCommonSettings(TBaseDevice& ADeviceManager, const std::vector<TSettingsPageClass>& PageClasses)
     : FDeviceManager(ADeviceManager), FPageClasses(PageClasses) {}
 
-TfrmCommonSettings::~TfrmCommonSettings() = default;
+TfrmCommonSettings::~TfrmCommonSettings() {
+  if (FKeyFilter) UnhookWindowsHookEx(FKeyFilter);
+  if (tKeyDialog == this) tKeyDialog = nullptr;
+}
 
 INT_PTR TfrmCommonSettings::ShowModal() {
-  return DialogBoxParamW(UiModule(), MAKEINTRESOURCEW(IDD_COMMON_SETTINGS), nullptr, &DialogProc,
-                         reinterpret_cast<LPARAM>(this));
+  FInitError.clear();
+  const INT_PTR result = DialogBoxParamW(UiModule(), MAKEINTRESOURCEW(IDD_COMMON_SETTINGS), nullptr, &DialogProc,
+                                         reinterpret_cast<LPARAM>(this));
+  if (!FInitError.empty()) throw Exception(FInitError);
+  if (result == -1) RaiseOSError(GetLastError());
+  return result;
+}
+
+TfrmCommonSettings::TBusy::TBusy(TfrmCommonSettings& Dialog) : FDialog(Dialog), FFocus(GetFocus()) {
+  FDialog.FBusy = true;
+  EnableWindow(FDialog.FHandle, FALSE);
+}
+
+TfrmCommonSettings::TBusy::~TBusy() {
+  EnableWindow(FDialog.FHandle, TRUE);
+  FDialog.FBusy = false;
+  // A box without an owner hands the activation elsewhere when it closes.
+  SetForegroundWindow(FDialog.FHandle);
+  if (FFocus && IsChild(FDialog.FHandle, FFocus)) SetFocus(FFocus);
 }
 
 void TfrmCommonSettings::InitDialog() {
@@ -157,23 +259,63 @@ void TfrmCommonSettings::InitDialog() {
   SetDlgItemTextW(FHandle, IDC_DRIVERVERSION, FDeviceManager.GetDeviceVersion().c_str());
   FCI_www = deviceInfo.CI_www;
   // The model name in bold.
-  LOGFONTW bold{};
-  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(FHandle, WM_GETFONT, 0, 0)), sizeof(bold), &bold);
-  bold.lfWeight = FW_BOLD;
-  HFONT boldFont = CreateFontIndirectW(&bold);
-  SetPropW(FHandle, L"TolvaroBoldFont", boldFont);
-  SendDlgItemMessageW(FHandle, IDC_MODELNAME, WM_SETFONT, reinterpret_cast<WPARAM>(boldFont), FALSE);
+  FBoldFont.Reset(CreateBoldFontOf(FHandle));
+  SendDlgItemMessageW(FHandle, IDC_MODELNAME, WM_SETFONT, reinterpret_cast<WPARAM>(FBoldFont.Get()), FALSE);
+  EnableTabTexture(FInfoPage->Handle());
 
   AddHints();
   ReadPages();
   Layout();
+  // Everything fits at the size the template (in dialog units) and the pages give: the least.
+  RECT window{};
+  GetWindowRect(FHandle, &window);
+  FMinTrack = {window.right - window.left, window.bottom - window.top};
   TabCtrl_SetCurSel(FTabs, 0);
   ShowPage(0);
   if (TabCtrl_GetItemCount(FTabs) == 1) FCapSetDefault = false;
   FHelpEnabled = HelpFileExists();
   FCapShowHelp = FHelpEnabled;
+  MakeMenuImages();
+  // Ctrl+Tab and Ctrl+PgDn/PgUp switch tabs, as in a property sheet: the dialog's own modal
+  // loop passes its messages through the thread's message filter.
+  tKeyDialog = this;
+  FKeyFilter = SetWindowsHookExW(WH_MSGFILTER, &KeyFilter, nullptr, GetCurrentThreadId());
 
   SetForegroundWindow(FHandle);
+}
+
+void TfrmCommonSettings::MakeMenuImages() {
+  FHelpImage.Reset(MenuImageOf(IDI_QUESTION));
+  FActionImage.Reset(MenuImageOf(IDI_APPLICATION));
+}
+
+LRESULT CALLBACK TfrmCommonSettings::KeyFilter(int Code, WPARAM wParam, LPARAM lParam) {
+  TfrmCommonSettings* self = tKeyDialog;
+  if (Code == MSGF_DIALOGBOX && self && !self->FBusy) {
+    const MSG* msg = reinterpret_cast<const MSG*>(lParam);
+    const bool ours = msg->hwnd == self->FHandle || IsChild(self->FHandle, msg->hwnd);
+    if (ours && msg->message == WM_KEYDOWN && GetKeyState(VK_CONTROL) < 0 &&
+        (msg->wParam == VK_TAB || msg->wParam == VK_NEXT || msg->wParam == VK_PRIOR)) {
+      const bool back = msg->wParam == VK_PRIOR || (msg->wParam == VK_TAB && GetKeyState(VK_SHIFT) < 0);
+      const int count = TabCtrl_GetItemCount(self->FTabs);
+      if (count > 0) self->SelectTab((TabCtrl_GetCurSel(self->FTabs) + (back ? count - 1 : 1)) % count);
+      return TRUE;
+    }
+  }
+  return CallNextHookEx(nullptr, Code, wParam, lParam);
+}
+
+void TfrmCommonSettings::SelectTab(int Index) {
+  HWND focus = GetFocus();
+  const bool inPage = focus && focus != FTabs && IsChild(FHandle, focus) && GetParent(focus) != FHandle;
+  TabCtrl_SetCurSel(FTabs, Index);
+  ShowPage(Index);
+  // Focus that was in the page now hidden goes to the first control of the page shown.
+  if (inPage) {
+    HWND page = Index < static_cast<int>(FPages.size()) ? FPages[Index]->Handle() : FInfoPage ? FInfoPage->Handle() : nullptr;
+    HWND first = page ? GetNextDlgTabItem(page, nullptr, FALSE) : nullptr;
+    SetFocus(first ? first : FTabs);
+  }
 }
 
 void TfrmCommonSettings::AddHints() {
@@ -181,7 +323,7 @@ void TfrmCommonSettings::AddHints() {
                               0, FHandle, nullptr, UiModule(), nullptr);
   if (!tips) return;
   auto add = [&](HWND control) {
-    std::wstring hint = HintOf(GetDlgCtrlID(control));
+    std::wstring hint = ControlHint(control);
     if (hint.empty()) return;
     TTTOOLINFOW tool{};
     tool.cbSize = sizeof(tool);
@@ -193,7 +335,8 @@ void TfrmCommonSettings::AddHints() {
   };
   for (int id : {IDC_PAGES, IDC_MORE, IDOK, IDCANCEL}) add(GetDlgItem(FHandle, id));
   for (const auto& page : FPages)
-    if (HWND label = GetDlgItem(page->Handle(), IDC_TIMEOUT_LABEL)) add(label);
+    for (HWND control = GetWindow(page->Handle(), GW_CHILD); control; control = GetWindow(control, GW_HWNDNEXT))
+      add(control);
 }
 
 void TfrmCommonSettings::AddPage(std::unique_ptr<TfrmBaseSettings> Page) {
@@ -203,6 +346,7 @@ void TfrmCommonSettings::AddPage(std::unique_ptr<TfrmBaseSettings> Page) {
   item.pszText = caption.data();
   TabCtrl_InsertItem(FTabs, static_cast<int>(FPages.size()), &item);
   SetWindowContextHelpId(Page->Handle(), 0);
+  EnableTabTexture(Page->Handle());
   FPages.push_back(std::move(Page));
 }
 
@@ -237,8 +381,10 @@ void TfrmCommonSettings::Arrange() {
   GetWindowRect(FTabs, &display);
   MapWindowPoints(nullptr, FHandle, reinterpret_cast<POINT*>(&display), 2);
   TabCtrl_AdjustRect(FTabs, FALSE, &display);
+  // Right after the tab strip in the order of the dialog's children, so that Tab goes from the
+  // strip into the page and then to the buttons (the strip clips itself around the page).
   auto place = [&](const TfrmBaseSettings& page) {
-    SetWindowPos(page.Handle(), HWND_TOP, display.left, display.top, display.right - display.left,
+    SetWindowPos(page.Handle(), FTabs, display.left, display.top, display.right - display.left,
                  display.bottom - display.top, SWP_NOACTIVATE);
   };
   for (const auto& page : FPages) place(*page);
@@ -327,10 +473,18 @@ std::wstring TfrmCommonSettings::GetControlHintByPos() {
   } else {
     POINT at{};
     GetCursorPos(&at);
+    // The page shown lies over the tab strip, which comes first among the dialog's children.
+    auto under = [&](const TfrmBaseSettings* page) {
+      RECT r{};
+      if (!control && page && IsWindowVisible(page->Handle()) && GetWindowRect(page->Handle(), &r) && PtInRect(&r, at))
+        control = page->Handle();
+    };
+    for (const auto& page : FPages) under(page.get());
+    under(FInfoPage.get());
     // Disabled controls count too (no CWP_SKIPDISABLED).
     POINT client = at;
     ScreenToClient(FHandle, &client);
-    control = ChildWindowFromPointEx(FHandle, client, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
+    if (!control) control = ChildWindowFromPointEx(FHandle, client, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
     // Into a page, down to its control.
     for (int depth = 0; control && control != FHandle && depth < 4; ++depth) {
       POINT inner = at;
@@ -348,7 +502,13 @@ std::wstring TfrmCommonSettings::GetControlHintByPos() {
   return ControlHint(control);
 }
 
-std::wstring TfrmCommonSettings::ControlHint(HWND Control) { return HintOf(GetDlgCtrlID(Control)); }
+std::wstring TfrmCommonSettings::ControlHint(HWND Control) const {
+  // A page's control is the page's to name: another device's page may reuse any control ID.
+  for (const auto& page : FPages)
+    if (IsChild(page->Handle(), Control)) return page->Hint(GetDlgCtrlID(Control));
+  if (FInfoPage && IsChild(FInfoPage->Handle(), Control)) return FInfoPage->Hint(GetDlgCtrlID(Control));
+  return GetParent(Control) == FHandle ? HintOf(GetDlgCtrlID(Control)) : L"";
+}
 
 bool TfrmCommonSettings::FormHelp(UINT Command, DWORD_PTR Data) {
   if (Command == 13) {  // the position of the next popup
@@ -357,32 +517,31 @@ bool TfrmCommonSettings::FormHelp(UINT Command, DWORD_PTR Data) {
   }
   if (Command != 8) return true;  // every other command is handled by doing nothing
   const int id = static_cast<int>(Data);
+  if (id >= 1000 || !FHelpEnabled || id <= 0) {
+    const std::wstring text = id == kPagesHelpContext ? GetControlHintByPos() : id >= 1000 ? GetHelpByID(id) : L"";
+    ShowHelpPopup(FHandle, text, FPopupPos);
+    return true;
+  }
+  // A topic of the help file's text popups.
   HH_POPUP popup{};
   popup.cbStruct = sizeof(popup);
   popup.clrForeground = RGB(0, 0, 0);
   popup.clrBackground = 0xEEFFFF;
   popup.rcMargins = {5, 5, 5, 5};
-  popup.pszFont = nullptr;
-  std::wstring text;
-  if (id == kPagesHelpContext) {
-    text = GetControlHintByPos();
-  } else if (id >= 1000) {
-    text = GetHelpByID(id);
-  } else if (FHelpEnabled && id > 0) {
-    popup.idString = static_cast<UINT>(id);
-  }
+  popup.idString = static_cast<UINT>(id);
   popup.pt = FPopupPos;
-  popup.pszText = text.empty() ? nullptr : text.c_str();
-  if (id >= 1000 || !FHelpEnabled)
-    CallHtmlHelp(FHandle, L"", HH_DISPLAY_TEXT_POPUP, &popup);
-  else
-    CallHtmlHelp(FHandle, FHelpFile + L"::/popups.txt", HH_DISPLAY_TEXT_POPUP, &popup);
+  CallHtmlHelp(FHandle, FHelpFile + L"::/popups.txt", HH_DISPLAY_TEXT_POPUP, &popup);
   return true;
 }
 
 HMENU TfrmCommonSettings::BuildAdditionalMenu() {
-  // Asked again each time the menu opens.
-  FCapOpenDebugLog = FDeviceManager.GetSettingValueBool(L"DebugLogEnabled");
+  // Asked again each time the menu opens. A value the host left unreadable (Null, say) hides
+  // the log entries; the menu still opens, so the settings list can put the value right.
+  try {
+    FCapOpenDebugLog = FDeviceManager.GetSettingValueBool(L"DebugLogEnabled");
+  } catch (const Exception&) {
+    FCapOpenDebugLog = false;
+  }
   HMENU menu = CreatePopupMenu();
   if (FCapSetDefault) AppendMenuW(menu, MF_STRING, IDM_RESET, L"Установить значения по-умолчанию");
   if (FCapDeviceTest) AppendMenuW(menu, MF_STRING, IDM_DEVICETEST, L"Выполнить тест устройства");
@@ -393,12 +552,26 @@ HMENU TfrmCommonSettings::BuildAdditionalMenu() {
     AppendMenuW(logs, MF_STRING, IDM_OPENLOGFOLDER, L"Открыть папку с файлами отладочных логов");
     AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(logs), L"Просмотр отладочных логов");
   }
-  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  if (FCapShowHelp) AppendMenuW(menu, MF_STRING, IDM_HELP, L"Справка");
+  // A picture beside an item (its bitmap stays the dialog's: the menu is made anew each time).
+  auto withImage = [&](UINT ID, const TGdiObject& Image) {
+    MENUITEMINFOW item{};
+    item.cbSize = sizeof(item);
+    item.fMask = MIIM_BITMAP;
+    item.hbmpItem = static_cast<HBITMAP>(Image.Get());
+    if (item.hbmpItem) SetMenuItemInfoW(menu, ID, FALSE, &item);
+  };
+  // A separator only before what follows it.
+  if (FCapShowHelp) {
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, IDM_HELP, L"Справка");
+    withImage(IDM_HELP, FHelpImage);
+  }
   if (FDeviceManager.AddActionsCount() > 0) {
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    for (int i = 0; i < FDeviceManager.AddActionsCount(); ++i)
+    for (int i = 0; i < FDeviceManager.AddActionsCount(); ++i) {
       AppendMenuW(menu, MF_STRING, IDM_ACTION_FIRST + i, FDeviceManager.AddActions(i)->Caption.c_str());
+      withImage(IDM_ACTION_FIRST + i, FActionImage);
+    }
   }
   return menu;
 }
@@ -493,6 +666,7 @@ void TfrmCommonSettings::CloseWith(int Result) {
 }
 
 void TfrmCommonSettings::OnCommand(int ID, int Code) {
+  if (FBusy) return;
   switch (ID) {
     case IDOK:
     case IDCANCEL:
@@ -516,23 +690,34 @@ void TfrmCommonSettings::OnCommand(int ID, int Code) {
       FDeviceManager.SetAllSettingsDefault();
       ReadPages();
       break;
-    case IDM_DEVICETEST:
+    case IDM_DEVICETEST: {
+      TBusy busy(*this);
       RunDeviceTest();
       break;
-    case IDM_SETTINGSLIST:
+    }
+    case IDM_SETTINGSLIST: {
+      TBusy busy(*this);
       ShowSettingsList();
       break;
-    case IDM_OPENCURRENTLOG:
+    }
+    case IDM_OPENCURRENTLOG: {
+      TBusy busy(*this);
       OpenCurrentDebugLog();
       break;
-    case IDM_OPENLOGFOLDER:
+    }
+    case IDM_OPENLOGFOLDER: {
+      TBusy busy(*this);
       OpenDebugLogDirectory();
       break;
+    }
     case IDM_HELP:
       if (FHelpEnabled) CallHtmlHelp(FHandle, FHelpFile, HH_DISPLAY_TOPIC, nullptr);
       break;
     default:
-      if (ID >= IDM_ACTION_FIRST && ID < IDM_ACTION_FIRST + 1000) ActionItemClick(ID - IDM_ACTION_FIRST);
+      if (ID >= IDM_ACTION_FIRST && ID < IDM_ACTION_FIRST + 1000) {
+        TBusy busy(*this);
+        ActionItemClick(ID - IDM_ACTION_FIRST);
+      }
       break;
   }
 }
@@ -545,6 +730,12 @@ INT_PTR CALLBACK TfrmCommonSettings::DialogProc(HWND Wnd, UINT Msg, WPARAM wPara
     try {
       self->InitDialog();
     } catch (...) {
+      // Not a cancel: ShowModal raises it, and the host hears why the dialog did not open.
+      try {
+        self->FInitError = CaughtErrorText();
+      } catch (...) {
+      }
+      if (self->FInitError.empty()) self->FInitError = L"Exception";
       EndDialog(Wnd, IDCANCEL);
     }
     return TRUE;
@@ -557,7 +748,7 @@ INT_PTR CALLBACK TfrmCommonSettings::DialogProc(HWND Wnd, UINT Msg, WPARAM wPara
         self->OnCommand(LOWORD(wParam), HIWORD(wParam));
         return TRUE;
       case WM_CLOSE:
-        self->CloseWith(IDCANCEL);
+        if (!self->FBusy) self->CloseWith(IDCANCEL);
         return TRUE;
       case WM_NOTIFY: {
         auto* header = reinterpret_cast<NMHDR*>(lParam);
@@ -588,16 +779,23 @@ INT_PTR CALLBACK TfrmCommonSettings::DialogProc(HWND Wnd, UINT Msg, WPARAM wPara
         return TRUE;
       case WM_GETMINMAXINFO: {
         auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
-        limits->ptMinTrackSize = {320, 400};
+        limits->ptMinTrackSize = {std::max<LONG>(320, self->FMinTrack.cx), std::max<LONG>(400, self->FMinTrack.cy)};
         return TRUE;
       }
       case WM_DESTROY:
-        if (HANDLE font = RemovePropW(Wnd, L"TolvaroBoldFont")) DeleteObject(font);
+        if (self->FKeyFilter) UnhookWindowsHookEx(self->FKeyFilter);
+        self->FKeyFilter = nullptr;
+        if (tKeyDialog == self) tKeyDialog = nullptr;
         return FALSE;
       default:
         return FALSE;
     }
   } catch (...) {
-    return FALSE;
+    // A failed command or handler is said in the dialog's error box, never swallowed.
+    try {
+      self->ErrorBox(CaughtErrorText());
+    } catch (...) {
+    }
+    return TRUE;
   }
 }

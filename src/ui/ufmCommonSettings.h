@@ -18,6 +18,29 @@
 using THtmlHelpCall = std::function<void(HWND Caller, const std::wstring& File, UINT Command, const HH_POPUP* Popup)>;
 void SetHtmlHelpCall(THtmlHelpCall Call);
 
+// A pale text popup at a screen position, as every window of the dialogs shows context help.
+void ShowHelpPopup(HWND Caller, const std::wstring& Text, POINT At);
+
+// A GDI object that the dialogs own for their lifetime (fonts, menu images).
+class TGdiObject {
+public:
+  TGdiObject() = default;
+  ~TGdiObject() { Reset(nullptr); }
+  TGdiObject(const TGdiObject&) = delete;
+  TGdiObject& operator=(const TGdiObject&) = delete;
+  void Reset(HGDIOBJ Object) noexcept {
+    if (FObject) DeleteObject(FObject);
+    FObject = Object;
+  }
+  HGDIOBJ Get() const noexcept { return FObject; }
+
+private:
+  HGDIOBJ FObject = nullptr;
+};
+
+// A bold copy of a window's font.
+HFONT CreateBoldFontOf(HWND Wnd);
+
 // Registers the dialog as the device layer's settings dialog.
 void RegisterSettingsDialogs();
 
@@ -28,7 +51,8 @@ public:
   TfrmCommonSettings(const TfrmCommonSettings&) = delete;
   TfrmCommonSettings& operator=(const TfrmCommonSettings&) = delete;
 
-  // Modal on the calling thread; IDOK or IDCANCEL.
+  // Modal on the calling thread; IDOK or IDCANCEL. A dialog that could not be set up raises
+  // with the reason, so the host hears it instead of a cancel.
   INT_PTR ShowModal();
 
   void SetCapSetDefault(bool Value) noexcept { FCapSetDefault = Value; }
@@ -43,6 +67,8 @@ public:
   bool HelpFileExists();
   // The help texts of the dialog's own controls.
   static std::wstring GetHelpByID(int ID);
+  // The hint of any control of the dialog: the shell's own, or a page's (asked of the page).
+  std::wstring ControlHint(HWND Control) const;
   // Acts on a help command: 13 remembers the popup position, 8 shows the popup for a context.
   bool FormHelp(UINT Command, DWORD_PTR Data);
 
@@ -67,9 +93,26 @@ private:
   void OpenDebugLogDirectory();
   void ActionItemClick(int Index);
   std::wstring GetControlHintByPos();
-  static std::wstring ControlHint(HWND Control);
   void AddHints();
   void ErrorBox(const std::wstring& Text);
+  void SelectTab(int Index);
+  void MakeMenuImages();
+  static LRESULT CALLBACK KeyFilter(int Code, WPARAM wParam, LPARAM lParam);
+
+  // While a command shows a window of its own (the device test's box has no owner, so the
+  // dialog would stay live under it), the dialog takes no input and ignores commands: nothing
+  // can be confirmed, or started again, under a command that has not ended.
+  class TBusy {
+  public:
+    explicit TBusy(TfrmCommonSettings& Dialog);
+    ~TBusy();
+    TBusy(const TBusy&) = delete;
+    TBusy& operator=(const TBusy&) = delete;
+
+  private:
+    TfrmCommonSettings& FDialog;
+    HWND FFocus;
+  };
 
   TBaseDevice& FDeviceManager;
   std::vector<TSettingsPageClass> FPageClasses;
@@ -86,6 +129,12 @@ private:
   bool FCapShowHelp = true;
   bool FCapOpenDebugLog = false;
   POINT FPopupPos{};
+  bool FBusy = false;
+  std::wstring FInitError;  // why the set-up failed, for ShowModal to raise
+  SIZE FMinTrack{};         // the size the dialog opened with: everything fits there
+  TGdiObject FBoldFont;
+  TGdiObject FHelpImage, FActionImage;  // the menu's images 0 and 1
+  HHOOK FKeyFilter = nullptr;
 
   // How the shell's controls follow the dialog's size.
   struct TAnchor {

@@ -2,8 +2,41 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
+#include "platform/uExceptions.h"
+#include "platform/uLocale.h"
 #include "uBaseSettingsDeviceFrm.h"
 #include "uUiResources.h"
+#include "ufmCommonSettings.h"
+
+namespace {
+
+// Posted to the list when a refused value must be said (never from inside a focus change).
+constexpr UINT WM_SAY_REFUSED = WM_APP + 1;
+// The help contexts of the buttons: the texts of the settings dialog's OK and Cancel.
+constexpr int kOkHelpContext = 1001;
+constexpr int kCancelHelpContext = 1002;
+
+std::wstring HintOf(int ID) {
+  switch (ID) {
+    case IDC_DEFAULT: return L"Установить все значения по-умолчанию";
+    case IDOK: return L"Сохранить и закрыть";
+    case IDCANCEL: return L"Закрыть без сохранения";
+    default: return {};
+  }
+}
+
+// A failure inside a window procedure of the list, said over the list (nothing may unwind
+// through the procedure, and nothing is swallowed).
+void SayCaughtError(HWND Wnd) noexcept {
+  try {
+    MessageBoxW(GetAncestor(Wnd, GA_ROOT), CaughtErrorText().c_str(), L"Ошибка", MB_OK | MB_ICONERROR);
+  } catch (...) {
+  }
+}
+
+}  // namespace
 
 std::wstring SettingValueText(const TVariant& Value) {
   const VARIANT* v = InnermostVariant(&Value.Get());
@@ -19,23 +52,24 @@ std::wstring SettingValueText(const TVariant& Value) {
 TfrmSettingsList::TfrmSettingsList(TBaseDevice& ADeviceManager) : FDeviceManager(ADeviceManager) {}
 
 INT_PTR TfrmSettingsList::ShowModal(HWND Owner) {
-  return DialogBoxParamW(UiModule(), MAKEINTRESOURCEW(IDD_SETTINGS_LIST), Owner, &DialogProc,
-                         reinterpret_cast<LPARAM>(this));
+  FInitError.clear();
+  const INT_PTR result = DialogBoxParamW(UiModule(), MAKEINTRESOURCEW(IDD_SETTINGS_LIST), Owner, &DialogProc,
+                                         reinterpret_cast<LPARAM>(this));
+  if (!FInitError.empty()) throw Exception(FInitError);
+  if (result == -1) RaiseOSError(GetLastError());
+  return result;
 }
 
 void TfrmSettingsList::InitDialog() {
   SendMessageW(FHandle, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(LoadIconW(nullptr, IDI_APPLICATION)));
   FList = GetDlgItem(FHandle, IDC_SETTINGS);
   ListView_SetExtendedListViewStyle(FList, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_FLATSB);
-  const struct {
-    const wchar_t* Caption;
-    int Width;
-  } columns[] = {{L"Наименование", 190}, {L"Значение", 90}, {L"По-умолчанию", 90}};
+  const wchar_t* captions[] = {L"Наименование", L"Значение", L"По-умолчанию"};
   for (int i = 0; i < 3; ++i) {
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH;
-    column.pszText = const_cast<wchar_t*>(columns[i].Caption);
-    column.cx = columns[i].Width;
+    column.pszText = const_cast<wchar_t*>(captions[i]);
+    column.cx = DluToPixelsX(FHandle, 60);
     ListView_InsertColumn(FList, i, &column);
   }
   // The editors live inside the list, over the value cell.
@@ -53,7 +87,95 @@ void TfrmSettingsList::InitDialog() {
   FEditControl = FEdEdit;
   SetWindowSubclass(FList, &ListProc, 1, reinterpret_cast<DWORD_PTR>(this));
   ListView_SetItemCountEx(FList, FDeviceManager.SettingsCount(), 0);
+  SizeColumns();
+  SetWindowContextHelpId(GetDlgItem(FHandle, IDOK), kOkHelpContext);
+  SetWindowContextHelpId(GetDlgItem(FHandle, IDCANCEL), kCancelHelpContext);
+  AddHints();
   RefreshAll();
+}
+
+// Widths in the screen's scale: the names as wide as the longest one needs, the values a fixed
+// share in dialog units, the defaults the rest of the width.
+void TfrmSettingsList::SizeColumns() {
+  const int padding = DluToPixelsX(FHandle, 8);
+  int names = ListView_GetStringWidth(FList, L"Наименование");
+  for (int i = 0; i < FDeviceManager.SettingsCount(); ++i)
+    names = std::max(names, ListView_GetStringWidth(FList, FDeviceManager.Settings(i)->Name.c_str()));
+  RECT client{};
+  GetClientRect(FList, &client);
+  const int scroll = GetSystemMetrics(SM_CXVSCROLL);
+  const int values = DluToPixelsX(FHandle, 70);
+  const int defaults = ListView_GetStringWidth(FList, L"По-умолчанию") + padding;
+  // The names give way first, down to their header, so the other two headers are never cut.
+  const int room = client.right - scroll - values - defaults;
+  ListView_SetColumnWidth(FList, 0, std::max(std::min(names + padding, room), ListView_GetStringWidth(FList, L"Наименование") + padding));
+  ListView_SetColumnWidth(FList, 1, values);
+  ListView_SetColumnWidth(FList, 2, LVSCW_AUTOSIZE_USEHEADER);
+}
+
+void TfrmSettingsList::AddHints() {
+  HWND tips = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, 0, 0, 0,
+                              0, FHandle, nullptr, UiModule(), nullptr);
+  if (!tips) return;
+  for (int id : {IDC_DEFAULT, IDOK, IDCANCEL}) {
+    std::wstring hint = HintOf(id);
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof(tool);
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = FHandle;
+    tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(FHandle, id));
+    tool.lpszText = hint.data();
+    SendMessageW(tips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  }
+}
+
+// The list's own context help: the buttons' texts, or the selected setting's description.
+void TfrmSettingsList::OnHelp(const HELPINFO& Info) {
+  HWND control = static_cast<HWND>(Info.hItemHandle);
+  const int context = static_cast<int>(Info.dwContextId);
+  std::wstring text;
+  if (context >= 1000)
+    text = TfrmCommonSettings::GetHelpByID(context);
+  else if (control == FList || (control && IsChild(FList, control)))
+    text = FDeviceManager.Settings(SelectedIndex()) ? FDeviceManager.Settings(SelectedIndex())->Description : L"";
+  else if (control)
+    text = HintOf(GetDlgCtrlID(control));
+  POINT at = Info.MousePos;
+  if (control) {
+    RECT r{};
+    GetWindowRect(control, &r);
+    at = {r.left, r.top};
+  }
+  ShowHelpPopup(FHandle, text, at);
+}
+
+// The row menu, at the pointer or, from the keyboard (Shift+F10, the Menu key), under the row.
+void TfrmSettingsList::ShowRowMenu(LPARAM At) {
+  POINT at{static_cast<short>(LOWORD(At)), static_cast<short>(HIWORD(At))};
+  if (At == -1) {
+    RECT row{};
+    const int index = SelectedIndex();
+    if (index < 0 || !ListView_GetItemRect(FList, index, &row, LVIR_LABEL)) GetClientRect(FList, &row);
+    at = {row.left, row.bottom};
+    ClientToScreen(FList, &at);
+  }
+  HMENU menu = CreatePopupMenu();
+  AppendMenuW(menu, MF_STRING, IDM_EDIT, L"Редактировать");
+  AppendMenuW(menu, MF_STRING, IDM_ROWDEFAULT, L"По-умолчанию");
+  TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN, at.x, at.y, 0, FHandle, nullptr);
+  DestroyMenu(menu);
+}
+
+void TfrmSettingsList::SayRefused() {
+  const TSettingStruct* setting = FDeviceManager.Settings(FEditIndex);
+  const std::wstring name = setting ? setting->Name : L"";
+  MessageBoxW(FHandle, (L"Значение настройки \"" + name + L"\" должно быть числом").c_str(), L"Ошибка",
+              MB_OK | MB_ICONERROR);
+  FRefusing = false;
+  if (IsWindowVisible(FEdEdit)) {
+    SetFocus(FEdEdit);
+    SendMessageW(FEdEdit, EM_SETSEL, 0, -1);
+  }
 }
 
 int TfrmSettingsList::SelectedIndex() const { return ListView_GetNextItem(FList, -1, LVNI_SELECTED); }
@@ -89,25 +211,38 @@ void TfrmSettingsList::BeginEdit() {
   }
   FEditIndex = index;
   const int focused = ListView_GetNextItem(FList, -1, LVNI_FOCUSED);
-  RECT row{};
-  ListView_GetItemRect(FList, focused >= 0 ? focused : index, &row, LVIR_BOUNDS);
-  const int left = ListView_GetColumnWidth(FList, 0) + row.left + 3;
-  const int height = row.bottom - row.top + 7;
+  // Over the value cell, in the screen's scale.
+  RECT cell{};
+  ListView_GetSubItemRect(FList, focused >= 0 ? focused : index, 1, LVIR_BOUNDS, &cell);
+  const int left = cell.left + DluToPixelsX(FHandle, 2);
+  const int height = cell.bottom - cell.top + DluToPixelsY(FHandle, 4);
   const int width = ListView_GetColumnWidth(FList, 1);
   // A drop-down list's window height includes its list.
-  const int windowHeight = FEditControl == FCbEdit ? height + 60 : height;
-  SetWindowPos(FEditControl, HWND_TOP, left, row.top, width, windowHeight, SWP_SHOWWINDOW);
+  const int windowHeight = FEditControl == FCbEdit ? height * 4 : height;
+  SetWindowPos(FEditControl, HWND_TOP, left, cell.top, width, windowHeight, SWP_SHOWWINDOW);
   // The editor takes the focus, so typing goes into it at once.
   SetFocus(FEditControl);
   if (FEditControl == FEdEdit) SendMessageW(FEdEdit, EM_SETSEL, 0, -1);
 }
 
-void TfrmSettingsList::EndEdit(bool Discard) {
-  if (FEnding || !IsWindowVisible(FEditControl)) return;
-  FEnding = true;
+bool TfrmSettingsList::EndEdit(bool Discard) {
+  if (FEnding || !IsWindowVisible(FEditControl)) return true;
   // The row the editor was opened on: when the selection moves, the new row is already selected.
   const int index = FEditIndex;
-  if (TSettingStruct* setting = FDeviceManager.Settings(index); setting && !Discard) {
+  TSettingStruct* setting = FDeviceManager.Settings(index);
+  if (setting && !Discard && FEditControl == FEdEdit && setting->ValueType == dtNumber) {
+    double number = 0;
+    if (!TryTextToFloat(WindowText(FEdEdit), number)) {
+      // Not silently 0: the value stays, the text stays in the editor, and the user is told.
+      if (!FRefusing) {
+        FRefusing = true;
+        PostMessageW(FHandle, WM_SAY_REFUSED, 0, 0);
+      }
+      return false;
+    }
+  }
+  FEnding = true;
+  if (setting && !Discard) {
     if (FEditControl == FCbEdit)
       setting->Value = TVariant::FromBool(SendMessageW(FCbEdit, CB_GETCURSEL, 0, 0) == 1);
     else
@@ -117,6 +252,7 @@ void TfrmSettingsList::EndEdit(bool Discard) {
   ShowWindow(FEditControl, SW_HIDE);
   SetFocus(FList);
   FEnding = false;
+  return true;
 }
 
 bool TfrmSettingsList::OnNotify(NMHDR* Header, LRESULT& Result) {
@@ -145,16 +281,6 @@ bool TfrmSettingsList::OnNotify(NMHDR* Header, LRESULT& Result) {
     case NM_DBLCLK:
       BeginEdit();
       return true;
-    case NM_RCLICK: {
-      HMENU menu = CreatePopupMenu();
-      AppendMenuW(menu, MF_STRING, IDM_EDIT, L"Редактировать");
-      AppendMenuW(menu, MF_STRING, IDM_ROWDEFAULT, L"По-умолчанию");
-      POINT at{};
-      GetCursorPos(&at);
-      TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN, at.x, at.y, 0, FHandle, nullptr);
-      DestroyMenu(menu);
-      return true;
-    }
     default:
       break;
   }
@@ -182,7 +308,7 @@ void TfrmSettingsList::OnCommand(int ID) {
       break;
     case IDOK:
     case IDCANCEL:
-      EndEdit(ID == IDCANCEL);
+      if (!EndEdit(ID == IDCANCEL)) break;  // a refused value keeps the list open
       EndDialog(FHandle, ID);
       break;
     default:
@@ -198,6 +324,12 @@ INT_PTR CALLBACK TfrmSettingsList::DialogProc(HWND Wnd, UINT Msg, WPARAM wParam,
     try {
       self->InitDialog();
     } catch (...) {
+      // Raised again by ShowModal: the dialog that asked for the list says it.
+      try {
+        self->FInitError = CaughtErrorText();
+      } catch (...) {
+      }
+      if (self->FInitError.empty()) self->FInitError = L"Exception";
       EndDialog(Wnd, IDCANCEL);
     }
     return TRUE;
@@ -218,11 +350,22 @@ INT_PTR CALLBACK TfrmSettingsList::DialogProc(HWND Wnd, UINT Msg, WPARAM wParam,
       case WM_CLOSE:
         self->OnCommand(IDCANCEL);
         return TRUE;
+      case WM_CONTEXTMENU:
+        if (reinterpret_cast<HWND>(wParam) != self->FList) return FALSE;
+        self->ShowRowMenu(lParam);
+        return TRUE;
+      case WM_HELP:
+        self->OnHelp(*reinterpret_cast<HELPINFO*>(lParam));
+        return TRUE;
+      case WM_SAY_REFUSED:
+        self->SayRefused();
+        return TRUE;
       default:
         return FALSE;
     }
   } catch (...) {
-    return FALSE;
+    SayCaughtError(Wnd);
+    return TRUE;
   }
 }
 
@@ -253,6 +396,7 @@ LRESULT CALLBACK TfrmSettingsList::ListProc(HWND Wnd, UINT Msg, WPARAM wParam, L
         break;
     }
   } catch (...) {
+    SayCaughtError(Wnd);
     return 0;
   }
   return DefSubclassProc(Wnd, Msg, wParam, lParam);
@@ -263,8 +407,16 @@ LRESULT CALLBACK TfrmSettingsList::EditorProc(HWND Wnd, UINT Msg, WPARAM wParam,
   auto* self = reinterpret_cast<TfrmSettingsList*>(Data);
   try {
     switch (Msg) {
-      case WM_GETDLGCODE:
-        return DLGC_WANTALLKEYS | DefSubclassProc(Wnd, Msg, wParam, lParam);
+      case WM_GETDLGCODE: {
+        // Enter and Escape belong to the editor; Tab and the rest to the dialog, so Tab leaves
+        // the editor (and leaving commits).
+        const LRESULT code = DefSubclassProc(Wnd, Msg, wParam, lParam) & ~(DLGC_WANTTAB | DLGC_WANTALLKEYS);
+        const MSG* msg = reinterpret_cast<const MSG*>(lParam);
+        if (msg && (msg->message == WM_KEYDOWN || msg->message == WM_CHAR) &&
+            (msg->wParam == VK_RETURN || msg->wParam == VK_ESCAPE))
+          return code | DLGC_WANTMESSAGE;
+        return code;
+      }
       case WM_KEYDOWN:
         if (wParam == VK_RETURN) {
           if (IsWindowVisible(Wnd))
@@ -293,6 +445,7 @@ LRESULT CALLBACK TfrmSettingsList::EditorProc(HWND Wnd, UINT Msg, WPARAM wParam,
         break;
     }
   } catch (...) {
+    SayCaughtError(Wnd);
     return 0;
   }
   return DefSubclassProc(Wnd, Msg, wParam, lParam);

@@ -12,11 +12,14 @@ public:
   TfrmSettingsList(const TfrmSettingsList&) = delete;
   TfrmSettingsList& operator=(const TfrmSettingsList&) = delete;
 
-  // Modal over Owner; IDOK or IDCANCEL. The values stay as edited either way.
+  // Modal over Owner; IDOK or IDCANCEL. The values stay as edited either way. A list that could
+  // not be set up raises with the reason.
   INT_PTR ShowModal(HWND Owner);
 
   void BeginEdit();
-  void EndEdit(bool Discard);
+  // False when the typed text was refused (a Number setting that is not a number): the value
+  // stays as it was, the editor stays open, and a message says why.
+  bool EndEdit(bool Discard);
 
   HWND Handle() const noexcept { return FHandle; }
 
@@ -31,6 +34,11 @@ private:
   void RefreshRow(int Index);
   void RefreshAll();
   void ShowStatus(int Index);
+  void SizeColumns();
+  void AddHints();
+  void ShowRowMenu(LPARAM At);
+  void OnHelp(const HELPINFO& Info);
+  void SayRefused();
 
   TBaseDevice& FDeviceManager;
   HWND FHandle = nullptr;
@@ -40,7 +48,9 @@ private:
   HWND FEditControl = nullptr;  // the current in-place editor
   int FEditIndex = -1;          // the row the editor was opened on
   bool FEnding = false;
+  bool FRefusing = false;  // a refusal is being said: leaving the editor meanwhile is no new one
   std::wstring FCellText;  // the text the list asked for last
+  std::wstring FInitError;  // why the set-up failed, for ShowModal to raise
 };
 
 // A setting value as the list shows it: Booleans "True"/"False", empty as "".

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -122,6 +123,71 @@ inline void Click(HWND Dialog, int ID) {
 // A command that opens no window, sent: done when this returns.
 inline void Command(HWND Dialog, int ID) { SendMessageW(Dialog, WM_COMMAND, MAKEWPARAM(ID, 0), 0); }
 inline void Key(HWND Wnd, UINT VirtualKey) { SendMessageW(Wnd, WM_KEYDOWN, VirtualKey, 0); }
+
+// The window with the keyboard focus on the thread that owns Wnd (GetFocus answers only for the
+// calling thread).
+inline HWND FocusOf(HWND Wnd) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof(info);
+  return GetGUIThreadInfo(GetWindowThreadProcessId(Wnd, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
+// Waits (bounded) until the focus on Wnd's thread is Expected.
+inline bool WaitFocus(HWND Wnd, HWND Expected) {
+  const auto until = std::chrono::steady_clock::now() + kBound;
+  while (std::chrono::steady_clock::now() < until) {
+    if (FocusOf(Wnd) == Expected) return true;
+    Sleep(50);
+  }
+  return false;
+}
+
+// Keys as the keyboard sends them (the system's input queue, so the key state that handlers
+// read with GetKeyState is real): every key of Chord down in order, then up in reverse.
+inline void PressKeys(std::initializer_list<WORD> Chord) {
+  std::vector<INPUT> inputs;
+  for (WORD key : Chord) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = key;
+    inputs.push_back(in);
+  }
+  for (auto it = Chord.end(); it != Chord.begin();) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = *--it;
+    in.ki.dwFlags = KEYEVENTF_KEYUP;
+    inputs.push_back(in);
+  }
+  SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+// The tool tips of an owner window: the tool's window and its text.
+inline std::vector<std::pair<HWND, std::wstring>> ToolTips(HWND Owner) {
+  std::vector<std::pair<HWND, std::wstring>> tools;
+  struct TEnum {
+    static BOOL CALLBACK Proc(HWND wnd, LPARAM param) {
+      auto* q = reinterpret_cast<std::pair<HWND, std::vector<HWND>*>*>(param);
+      if (ClassOf(wnd) == L"tooltips_class32" && GetWindow(wnd, GW_OWNER) == q->first) q->second->push_back(wnd);
+      return TRUE;
+    }
+  };
+  std::vector<HWND> windows;
+  std::pair<HWND, std::vector<HWND>*> query{Owner, &windows};
+  EnumThreadWindows(GetWindowThreadProcessId(Owner, nullptr), &TEnum::Proc, reinterpret_cast<LPARAM>(&query));
+  for (HWND tips : windows) {
+    const int count = static_cast<int>(SendMessageW(tips, TTM_GETTOOLCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+      wchar_t text[1024] = L"";
+      TTTOOLINFOW tool{};
+      tool.cbSize = sizeof(tool);
+      tool.lpszText = text;
+      if (SendMessageW(tips, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(&tool)))
+        tools.push_back({reinterpret_cast<HWND>(tool.uId), text});
+    }
+  }
+  return tools;
+}
 
 // A message box's text (its static has ID 0xFFFF).
 inline std::wstring MessageBoxText(HWND Box) { return ItemText(Box, 0xFFFF); }

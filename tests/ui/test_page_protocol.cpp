@@ -5,6 +5,7 @@
 #include "UiTestKit.h"
 #include "fps/uDriver.h"
 #include "host/uComServer.h"
+#include "platform/uStrings.h"
 #include "ui/uUiResources.h"
 #include "ui/ufmCommonSettings.h"
 #include "ui/ufmMainSettings.h"
@@ -90,7 +91,7 @@ TEST_F(PageProtocolFixture, WithoutDevicePagesOnlyInformationAndNoReset) {
                   WaitGone(dialog);
                 });
   // No device test either: the caller asked for none.
-  EXPECT_EQ(menu, (std::vector<std::wstring>{L"Показать полный список настроек", L""}));
+  EXPECT_EQ(menu, (std::vector<std::wstring>{L"Показать полный список настроек"})) << "no separator left dangling";
 }
 
 TEST_F(PageProtocolFixture, EnableDeviceRefusesAVetoAndDisableDeviceRestoresTheSettings) {
@@ -137,6 +138,7 @@ protected:
 TEST_F(PageProtocolFixture, DeviceCommandsFollowTheMenuAndAFailureShowsItsText) {
   auto* device = static_cast<TActionDriver*>(CreateComObject<TActionDriver>());
   std::vector<std::wstring> menu;
+  std::vector<bool> images;
   std::wstring boxText;
   RunWhileModal([&] { device->ExecuteSettingsDialog({}, false); },
                 [&] {
@@ -149,6 +151,10 @@ TEST_F(PageProtocolFixture, DeviceCommandsFollowTheMenuAndAFailureShowsItsText) 
                       wchar_t text[256] = L"";
                       GetMenuStringW(m, i, text, 256, MF_BYPOSITION);
                       menu.push_back(text);
+                      MENUITEMINFOW item{};
+                      item.cbSize = sizeof(item);
+                      item.fMask = MIIM_BITMAP;
+                      images.push_back(GetMenuItemInfoW(m, i, TRUE, &item) && item.hbmpItem);
                     }
                     PostMessageW(menuWindow, WM_KEYDOWN, VK_ESCAPE, 0);
                     WaitGone(menuWindow);
@@ -164,13 +170,48 @@ TEST_F(PageProtocolFixture, DeviceCommandsFollowTheMenuAndAFailureShowsItsText) 
                   WaitGone(dialog);
                 });
   EXPECT_EQ(menu, (std::vector<std::wstring>{L"Выполнить тест устройства", L"Показать полный список настроек", L"",
-                                             L"", L"Проверить связь", L"Сломать"}));
+                                             L"Проверить связь", L"Сломать"}));
+  EXPECT_EQ(images, (std::vector<bool>{false, false, false, true, true})) << "the actions have their picture";
   EXPECT_EQ(device->Ran, (std::vector<std::wstring>{L"Ping", L"Break"}));
   EXPECT_EQ(boxText, L"Не получилось");
   device->Release();
 }
 
-TEST_F(PageProtocolFixture, TheDialogResizesWithItsButtonsAtTheCornerAndNeverBelowItsMinimum) {
+namespace {
+
+// Whether the text of a static or button fits its window (word-wrapped where the style says so).
+bool TextFits(HWND Control) {
+  const std::wstring text = Text(Control);
+  if (text.empty()) return true;
+  RECT client{};
+  GetClientRect(Control, &client);
+  HDC dc = GetDC(Control);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(Control, WM_GETFONT, 0, 0)));
+  const bool isButton = ClassOf(Control) == L"Button";
+  RECT need = client;
+  if (isButton) need.right -= 2 * GetSystemMetrics(SM_CXEDGE) + 2;  // the button's own frame
+  DrawTextW(dc, text.c_str(), -1, &need, DT_CALCRECT | (isButton ? DT_SINGLELINE : DT_WORDBREAK));
+  SelectObject(dc, old);
+  ReleaseDC(Control, dc);
+  return need.right <= client.right && need.bottom <= client.bottom;
+}
+
+bool Overlap(HWND A, HWND B) {
+  RECT a{}, b{}, both{};
+  GetWindowRect(A, &a);
+  GetWindowRect(B, &b);
+  return IntersectRect(&both, &a, &b);
+}
+
+int FontWeight(HWND Control) {
+  LOGFONTW font{};
+  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Control, WM_GETFONT, 0, 0)), sizeof(font), &font);
+  return font.lfWeight;
+}
+
+}  // namespace
+
+TEST_F(PageProtocolFixture, AtItsLeastSizeNothingOverlapsOrIsCutAndThePagesFollowTheSize) {
   auto rectOf = [](HWND wnd) {
     RECT r{};
     GetWindowRect(wnd, &r);
@@ -180,19 +221,64 @@ TEST_F(PageProtocolFixture, TheDialogResizesWithItsButtonsAtTheCornerAndNeverBel
                 [&] {
                   HWND dialog = WaitDialog(L"Настройки");
                   ASSERT_NE(dialog, nullptr);
-                  const RECT before = rectOf(dialog), ok = rectOf(Item(dialog, IDOK)), tabs = rectOf(Item(dialog, IDC_PAGES));
-                  SetWindowPos(dialog, nullptr, 0, 0, before.right - before.left + 100, before.bottom - before.top + 50,
+                  const RECT opened = rectOf(dialog);
+                  // The least size is the one it opened with (computed from dialog units).
+                  SetWindowPos(dialog, nullptr, 0, 0, 100, 100, SWP_NOMOVE | SWP_NOZORDER);
+                  const RECT least = rectOf(dialog);
+                  EXPECT_EQ(least.right - least.left, opened.right - opened.left);
+                  EXPECT_EQ(least.bottom - least.top, opened.bottom - opened.top);
+                  HWND buttons[] = {Item(dialog, IDC_MORE), Item(dialog, IDOK), Item(dialog, IDCANCEL)};
+                  RECT client{};
+                  GetClientRect(dialog, &client);
+                  MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&client), 2);
+                  for (HWND button : buttons) {
+                    EXPECT_TRUE(TextFits(button)) << Utf16ToUtf8(Text(button));
+                    RECT r = rectOf(button), inside{};
+                    EXPECT_TRUE(IntersectRect(&inside, &r, &client) && EqualRect(&inside, &r)) << Utf16ToUtf8(Text(button));
+                  }
+                  EXPECT_FALSE(Overlap(buttons[0], buttons[1]));
+                  EXPECT_FALSE(Overlap(buttons[1], buttons[2]));
+                  // Every label of the page and of the information tab shows whole.
+                  for (int id : {IDC_TIMEOUT_LABEL, IDC_INFO_CAPTION_FIRST, IDC_INFO_CAPTION_FIRST + 5, IDC_TYPEINFO,
+                                 IDC_DESCRIPTIONINFO, IDC_CONTACTINFO})
+                    EXPECT_TRUE(TextFits(Item(dialog, id))) << id;
+                  for (HWND c = GetWindow(GetParent(Item(dialog, IDC_HOST)), GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+                    if (ClassOf(c) == L"Static") {
+                      EXPECT_TRUE(TextFits(c)) << Utf16ToUtf8(Text(c));
+                    }
+                  for (int i = 0; i < 6; ++i) EXPECT_EQ(FontWeight(Item(dialog, IDC_INFO_CAPTION_FIRST + i)), FW_BOLD);
+                  EXPECT_NE(FontWeight(Item(dialog, IDC_TYPEINFO)), FW_BOLD);
+
+                  // Larger: OK keeps to the corner, the text boxes and the tabs stretch, the
+                  // contact row takes the height; the number boxes keep their width.
+                  const RECT ok = rectOf(Item(dialog, IDOK)), tabs = rectOf(Item(dialog, IDC_PAGES));
+                  const RECT hostBox = rectOf(Item(dialog, IDC_HOST)), timeoutBox = rectOf(Item(dialog, IDC_TIMEOUT));
+                  const RECT contact = rectOf(Item(dialog, IDC_CONTACTINFO));
+                  SetWindowPos(dialog, nullptr, 0, 0, least.right - least.left + 100, least.bottom - least.top + 50,
                                SWP_NOMOVE | SWP_NOZORDER);
                   const RECT after = rectOf(dialog), okAfter = rectOf(Item(dialog, IDOK));
-                  EXPECT_EQ(after.right - okAfter.right, before.right - ok.right) << "OK keeps to the right edge";
-                  EXPECT_EQ(after.bottom - okAfter.bottom, before.bottom - ok.bottom) << "and to the bottom";
+                  EXPECT_EQ(after.right - okAfter.right, least.right - ok.right) << "OK keeps to the right edge";
+                  EXPECT_EQ(after.bottom - okAfter.bottom, least.bottom - ok.bottom) << "and to the bottom";
                   const RECT tabsAfter = rectOf(Item(dialog, IDC_PAGES));
                   EXPECT_EQ(tabsAfter.right - tabsAfter.left, tabs.right - tabs.left + 100);
-                  // The sizing border stops at 320 x 400.
-                  MINMAXINFO limits{};
-                  SendMessageW(dialog, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
-                  EXPECT_EQ(limits.ptMinTrackSize.x, 320);
-                  EXPECT_EQ(limits.ptMinTrackSize.y, 400);
+                  for (int id : {IDC_HOST, IDC_TERMINALKEY, IDC_PASSWORD}) {
+                    const RECT box = rectOf(Item(dialog, id));
+                    EXPECT_EQ(box.right - box.left, hostBox.right - hostBox.left + 100) << id;
+                  }
+                  const RECT timeoutAfter = rectOf(Item(dialog, IDC_TIMEOUT));
+                  EXPECT_EQ(timeoutAfter.right - timeoutAfter.left, timeoutBox.right - timeoutBox.left);
+                  const RECT contactAfter = rectOf(Item(dialog, IDC_CONTACTINFO));
+                  EXPECT_EQ(contactAfter.bottom - contactAfter.top, contact.bottom - contact.top + 50);
+                  EXPECT_EQ(contactAfter.right - contactAfter.left, contact.right - contact.left + 100);
+                  // The pages have the themed tab background where the system draws themes.
+                  using TEnabled = BOOL(WINAPI*)(HWND);
+                  HMODULE theme = LoadLibraryW(L"uxtheme.dll");
+                  auto enabled = theme ? reinterpret_cast<TEnabled>(reinterpret_cast<void*>(
+                                             GetProcAddress(theme, "IsThemeDialogTextureEnabled")))
+                                       : nullptr;
+                  ASSERT_NE(enabled, nullptr);
+                  EXPECT_TRUE(enabled(GetParent(Item(dialog, IDC_HOST))));
+                  EXPECT_TRUE(enabled(GetParent(Item(dialog, IDC_CONTACTINFO))));
                   Click(dialog, IDCANCEL);
                   WaitGone(dialog);
                 });

@@ -119,6 +119,9 @@ std::vector<std::wstring> MenuCaptions(HMENU Menu) {
   return captions;
 }
 
+// Whether "Справка" had a picture, the last time a menu was read.
+bool helpImage = false;
+
 // Opens "Дополнительно" as a click does and reads the menu that comes up, then closes it.
 std::vector<std::wstring> OpenAdditionalMenu(HWND Dialog) {
   Click(Dialog, IDC_MORE);
@@ -126,6 +129,10 @@ std::vector<std::wstring> OpenAdditionalMenu(HWND Dialog) {
   if (!menuWindow) return {L"no menu came up"};
   HMENU menu = reinterpret_cast<HMENU>(SendMessageW(menuWindow, MN_GETHMENU, 0, 0));
   std::vector<std::wstring> captions = MenuCaptions(menu);
+  MENUITEMINFOW item{};
+  item.cbSize = sizeof(item);
+  item.fMask = MIIM_BITMAP;
+  helpImage = GetMenuItemInfoW(menu, IDM_HELP, FALSE, &item) && item.hbmpItem;
   PostMessageW(menuWindow, WM_KEYDOWN, VK_ESCAPE, 0);
   WaitGone(menuWindow);
   return captions;
@@ -231,17 +238,158 @@ TEST_F(SettingsDialogFixture, DeviceTestSaysSuccessOrShowsTheBanksTextAndLeavesT
   }
 }
 
+TEST_F(SettingsDialogFixture, WhileTheDeviceTestsBoxIsUpTheDialogTakesNoCommandAndOkAfterItKeepsWhatWasTyped) {
+  // The host's settings point at the sandbox with a terminal it does not know; the user types
+  // the right terminal and password, tests them, and confirms.
+  PointAtSandbox();
+  const std::wstring rightKey = Driver->GetSettingValueStr(L"TerminalKey");
+  Driver->SetSettingValue(L"TerminalKey", TVariant::FromString(L"old-terminal"));
+  Driver->SetSettingValue(L"Password", TVariant::FromString(L"old-password"));
+  const TShown shown = ShowSettingsDlg([&](HWND dialog) {
+    SetItemText(dialog, IDC_TERMINALKEY, rightKey);
+    SetItemText(dialog, IDC_PASSWORD, L"пароль");
+    Click(dialog, IDM_DEVICETEST);
+    HWND box = WaitDialog(L"Информация");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(MessageBoxText(box), L"Успешно!");
+    // The box has no owner, yet the dialog under it takes no input ...
+    EXPECT_FALSE(IsWindowEnabled(dialog));
+    // ... and no command: OK, the list or a second test, as a still-live menu would send them.
+    Click(dialog, IDOK);
+    Click(dialog, IDM_SETTINGSLIST);
+    Click(dialog, IDM_DEVICETEST);
+    Sleep(500);
+    EXPECT_TRUE(IsWindowVisible(dialog)) << "OK closed the dialog under the device test's box";
+    EXPECT_TRUE(TopWindows(L"#32770", L"Список настроек").empty());
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitGone(box));
+    const auto until = std::chrono::steady_clock::now() + kBound;
+    while (!IsWindowEnabled(dialog) && std::chrono::steady_clock::now() < until) Sleep(50);
+    EXPECT_TRUE(IsWindowEnabled(dialog));
+    EXPECT_TRUE(TopWindows(L"#32770", L"Информация").empty()) << "a second test ran";
+    Click(dialog, IDOK);
+    EXPECT_TRUE(WaitGone(dialog));
+  });
+  EXPECT_TRUE(shown.Ok);
+  EXPECT_EQ(Driver->GetSettingValueStr(L"TerminalKey"), rightKey);
+  EXPECT_EQ(Driver->GetSettingValueStr(L"Password"), L"пароль");
+  EXPECT_FALSE(Driver->GetEnabled());
+}
+
+TEST_F(SettingsDialogFixture, ASetUpFailureReachesTheHostAs1001WithItsText) {
+  // A page that cannot read its settings: the dialog cannot open, and says why.
+  struct TBrokenPage : TfrmMainSettings {
+    using TfrmMainSettings::TfrmMainSettings;
+    void OnReadSettings() override { throw Exception(L"Страница не читается"); }
+  };
+  RegisterDriverSettingsPages({[](TBaseDevice& device) -> std::unique_ptr<TfrmBaseSettings> {
+    return std::make_unique<TBrokenPage>(device);
+  }});
+  TVariant in, out, timeOut = TVariant::FromInt(0);
+  TInvokeResult result = InvokeByName(Driver, L"ShowSettingsDlg", {ByVal(in), RefTo(out), ByVal(timeOut)});
+  EXPECT_EQ(result.Hr, S_OK);
+  EXPECT_EQ(result.Result.Get().boolVal, VARIANT_FALSE);
+  EXPECT_EQ(ItemOf(out, 0).Get().lVal, 1001);
+  EXPECT_EQ(VariantToString(ItemOf(out, 1).Get()), L"Страница не читается");
+  EXPECT_TRUE(TopWindows(L"#32770", L"Настройки").empty());
+}
+
+TEST_F(SettingsDialogFixture, NullSettingsFromTheHostStillOpenTheDialogToBePutRight) {
+  // What a host may store through SetSettings: the page shows an empty box for Host, the menu
+  // still opens (without the log entries), and OK writes the typed address.
+  PointAtSandbox();
+  Driver->SetSettingValue(L"Host", TVariant::Null());
+  Driver->SetSettingValue(L"DebugLogEnabled", TVariant::Null());
+  std::vector<std::wstring> menu;
+  std::wstring host;
+  const TShown shown = ShowSettingsDlg([&](HWND dialog) {
+    host = ItemText(dialog, IDC_HOST);
+    menu = OpenAdditionalMenu(dialog);
+    SetItemText(dialog, IDC_HOST, W(Sandbox.HttpBase() + "/v2"));
+    Click(dialog, IDOK);
+    EXPECT_TRUE(WaitGone(dialog));
+  });
+  EXPECT_EQ(host, L"");
+  EXPECT_EQ(menu, (std::vector<std::wstring>{L"Установить значения по-умолчанию", L"Выполнить тест устройства",
+                                             L"Показать полный список настроек"}));
+  EXPECT_TRUE(shown.Ok);
+  EXPECT_EQ(Driver->GetSettingValueStr(L"Host"), W(Sandbox.HttpBase() + "/v2"));
+}
+
+TEST_F(SettingsDialogFixture, AFailingCommandShowsItsTextInTheErrorBox) {
+  // The page reads once when the dialog opens; the reset reads again, and that read fails.
+  struct TFailsOnSecondRead : TfrmMainSettings {
+    using TfrmMainSettings::TfrmMainSettings;
+    void OnReadSettings() override {
+      if (++Reads > 1) throw Exception(L"Второе чтение не удалось");
+      TfrmMainSettings::OnReadSettings();
+    }
+    int Reads = 0;
+  };
+  RegisterDriverSettingsPages({[](TBaseDevice& device) -> std::unique_ptr<TfrmBaseSettings> {
+    return std::make_unique<TFailsOnSecondRead>(device);
+  }});
+  std::wstring boxText;
+  ShowSettingsDlg([&](HWND dialog) {
+    Click(dialog, IDM_RESET);
+    HWND box = WaitDialog(L"Ошибка");
+    ASSERT_NE(box, nullptr) << "the failure was swallowed";
+    boxText = MessageBoxText(box);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    WaitGone(box);
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    Click(dialog, IDCANCEL);
+    WaitGone(dialog);
+  });
+  EXPECT_EQ(boxText, L"Второе чтение не удалось");
+}
+
+TEST_F(SettingsDialogFixture, ANumberBoxThatHoldsNoWholeNumberKeepsTheDialogOpenAndNamesTheField) {
+  const struct {
+    int Box;
+    const wchar_t* Text;
+    const wchar_t* Field;
+  } cases[] = {{IDC_TIMEOUT, L"45 сек", L"Таймаут ожидания, секунд"},
+               {IDC_TIMEOUT, L"", L"Таймаут ожидания, секунд"},
+               {IDC_LINELENGTH, L"-1", L"Длина строки квитанции"},
+               {IDC_LINELENGTH, L"99999999999", L"Длина строки квитанции"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf16ToUtf8(c.Text));
+    const std::vector<std::wstring> before = Values();
+    std::wstring boxText;
+    bool stayed = false, focused = false;
+    const TShown shown = ShowSettingsDlg([&](HWND dialog) {
+      SetItemText(dialog, c.Box, c.Text);  // as a paste puts it, past the digits-only filter
+      Click(dialog, IDOK);
+      HWND box = WaitDialog(L"Ошибка");
+      ASSERT_NE(box, nullptr);
+      boxText = MessageBoxText(box);
+      PostMessageW(box, WM_COMMAND, IDOK, 0);
+      WaitGone(box);
+      stayed = IsWindowVisible(dialog);
+      focused = WaitFocus(dialog, Item(dialog, c.Box));
+      Click(dialog, IDCANCEL);
+      WaitGone(dialog);
+    });
+    EXPECT_EQ(boxText, std::wstring(L"Поле \"") + c.Field + L"\" должно содержать целое число от 0 до 2147483647");
+    EXPECT_TRUE(stayed);
+    EXPECT_TRUE(focused) << "the box in question takes the focus";
+    EXPECT_FALSE(shown.Ok);
+    EXPECT_EQ(Values(), before);
+  }
+}
+
 TEST_F(SettingsDialogFixture, TheDebugLogMenuFollowsTheSettingAsTheMenuOpens) {
   ShowSettingsDlg([&](HWND dialog) {
     Driver->SetSettingValue(L"DebugLogEnabled", TVariant::FromBool(false));
     const std::vector<std::wstring> off = OpenAdditionalMenu(dialog);
     EXPECT_EQ(off, (std::vector<std::wstring>{L"Установить значения по-умолчанию", L"Выполнить тест устройства",
-                                              L"Показать полный список настроек", L"-"}))
-        << "no help file here, so no \"Справка\"";
+                                              L"Показать полный список настроек"}))
+        << "no help file here, so no \"Справка\" and no separator before it";
     Driver->SetSettingValue(L"DebugLogEnabled", TVariant::FromBool(true));
     const std::vector<std::wstring> on = OpenAdditionalMenu(dialog);
     EXPECT_EQ(on, (std::vector<std::wstring>{L"Установить значения по-умолчанию", L"Выполнить тест устройства",
-                                             L"Показать полный список настроек", L"Просмотр отладочных логов", L"-"}));
+                                             L"Показать полный список настроек", L"Просмотр отладочных логов"}));
     // Today's file does not exist in this device's folder.
     Driver->SetSettingValue(L"DebugLogEnabled", TVariant::FromBool(false));
     Click(dialog, IDM_OPENCURRENTLOG);
@@ -296,6 +444,131 @@ TEST_F(SettingsDialogFixture, ContextHelpPassesTheControlsTextAsAPalePopup) {
   EXPECT_EQ(calls[2].Text, L"Таймаут ожидания выполнения оплаты");
   EXPECT_EQ(calls[2].At.x, labelRect.left);
   EXPECT_EQ(calls[2].At.y, labelRect.top);
+}
+
+TEST_F(SettingsDialogFixture, TheHelpButtonCanShowAndF1InABoxShowsTheHintOfItsLabel) {
+  std::vector<std::wstring> popups;
+  SetHtmlHelpCall([&](HWND, const std::wstring&, UINT, const HH_POPUP* popup) {
+    popups.push_back(popup && popup->pszText ? popup->pszText : L"");
+  });
+  std::vector<std::pair<HWND, std::wstring>> tips;
+  HWND timeoutBox = nullptr, timeoutLabel = nullptr;
+  ShowSettingsDlg([&](HWND dialog) {
+    // Windows drops "?" from a caption that also has a minimise or maximise box.
+    const LONG style = GetWindowLongW(dialog, GWL_STYLE), exStyle = GetWindowLongW(dialog, GWL_EXSTYLE);
+    EXPECT_EQ(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0);
+    EXPECT_NE(style & WS_THICKFRAME, 0) << "the sizing border stays";
+    EXPECT_NE(exStyle & WS_EX_CONTEXTHELP, 0);
+    timeoutBox = Item(dialog, IDC_TIMEOUT);
+    timeoutLabel = Item(dialog, IDC_TIMEOUT_LABEL);
+    tips = ToolTips(dialog);
+    // F1 from the keyboard with the focus in the box.
+    PostMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(timeoutBox), TRUE);
+    ASSERT_TRUE(WaitFocus(dialog, timeoutBox));
+    PressKeys({VK_F1});
+    const auto until = std::chrono::steady_clock::now() + kBound;
+    while (popups.empty() && std::chrono::steady_clock::now() < until) Sleep(50);
+    Click(dialog, IDCANCEL);
+    WaitGone(dialog);
+  });
+  ASSERT_EQ(popups.size(), 1u) << "F1 asked for no help";
+  EXPECT_EQ(popups[0], L"Таймаут ожидания выполнения оплаты");
+  auto tipOf = [&](HWND control) {
+    for (const auto& [wnd, text] : tips)
+      if (wnd == control) return text;
+    return std::wstring(L"(no tip)");
+  };
+  EXPECT_EQ(tipOf(timeoutLabel), L"Таймаут ожидания выполнения оплаты");
+  EXPECT_EQ(tipOf(timeoutBox), L"Таймаут ожидания выполнения оплаты");
+}
+
+TEST_F(SettingsDialogFixture, APagesHintsAreThePagesOwnWhateverItsControlIDs) {
+  // Another device's page that uses the same control IDs with a hint of its own.
+  struct TOtherPage : TfrmMainSettings {
+    using TfrmMainSettings::TfrmMainSettings;
+    std::wstring Hint(int ControlID) const override { return ControlID == IDC_TIMEOUT_LABEL ? L"Подсказка другой страницы" : L""; }
+  };
+  RegisterDriverSettingsPages({[](TBaseDevice& device) -> std::unique_ptr<TfrmBaseSettings> {
+    return std::make_unique<TOtherPage>(device);
+  }});
+  std::vector<std::wstring> popups;
+  SetHtmlHelpCall([&](HWND, const std::wstring&, UINT, const HH_POPUP* popup) {
+    popups.push_back(popup && popup->pszText ? popup->pszText : L"");
+  });
+  std::vector<std::wstring> pageTips;
+  HWND label = nullptr;
+  ShowSettingsDlg([&](HWND dialog) {
+    label = Item(dialog, IDC_TIMEOUT_LABEL);
+    for (const auto& [wnd, text] : ToolTips(dialog))
+      if (GetDlgCtrlID(wnd) >= IDC_HOST && GetDlgCtrlID(wnd) <= IDC_TIMEOUT_LABEL) pageTips.push_back(text);
+    RECT r{};
+    GetWindowRect(label, &r);
+    EXPECT_TRUE(MoveCursorTo((r.left + r.right) / 2, (r.top + r.bottom) / 2));
+    HELPINFO help{sizeof(help), HELPINFO_WINDOW, IDC_TIMEOUT_LABEL, label, 0, {0, 0}};
+    SendMessageW(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&help));
+    Click(dialog, IDCANCEL);
+    WaitGone(dialog);
+  });
+  ASSERT_EQ(popups.size(), 1u);
+  EXPECT_EQ(popups[0], L"Подсказка другой страницы");
+  EXPECT_EQ(pageTips, (std::vector<std::wstring>{L"Подсказка другой страницы"}));
+}
+
+TEST_F(SettingsDialogFixture, KeyboardTabOrderCtrlTabAndAccessKeys) {
+  int afterCtrlTab = -1, afterCtrlPgUp = -1, afterCtrlPgDn = -1;
+  HWND fromStrip = nullptr, fromLastBox = nullptr, afterAccessKey = nullptr;
+  bool menuByAccessKey = false;
+  HWND host = nullptr, more = nullptr, timeout = nullptr;
+  ShowSettingsDlg([&](HWND dialog) {
+    HWND tabs = Item(dialog, IDC_PAGES);
+    host = Item(dialog, IDC_HOST);
+    more = Item(dialog, IDC_MORE);
+    timeout = Item(dialog, IDC_TIMEOUT);
+    // Tab: the tab strip, then into the page, then out of it to the buttons.
+    PostMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(tabs), TRUE);
+    ASSERT_TRUE(WaitFocus(dialog, tabs));
+    PostMessageW(tabs, WM_KEYDOWN, VK_TAB, 0);
+    WaitFocus(dialog, host);
+    fromStrip = FocusOf(dialog);
+    PostMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(timeout), TRUE);
+    ASSERT_TRUE(WaitFocus(dialog, timeout));
+    PostMessageW(timeout, WM_KEYDOWN, VK_TAB, 0);
+    WaitFocus(dialog, more);
+    fromLastBox = FocusOf(dialog);
+    // Alt+Т: the label's access key puts the focus into its box. The letter is sent as a capital:
+    // Wine's dialog manager folds case for ASCII letters only (Windows folds every letter).
+    PostMessageW(more, WM_SYSCHAR, L'Т', 1 << 29);
+    WaitFocus(dialog, timeout);
+    afterAccessKey = FocusOf(dialog);
+    // Ctrl+Tab, Ctrl+PgUp and Ctrl+PgDn switch tabs, as from the keyboard.
+    PressKeys({VK_CONTROL, VK_TAB});
+    auto waitTab = [&](int expected) {
+      const auto until = std::chrono::steady_clock::now() + kBound;
+      while (SendMessageW(tabs, TCM_GETCURSEL, 0, 0) != expected && std::chrono::steady_clock::now() < until) Sleep(50);
+      return static_cast<int>(SendMessageW(tabs, TCM_GETCURSEL, 0, 0));
+    };
+    afterCtrlTab = waitTab(1);
+    PressKeys({VK_CONTROL, VK_PRIOR});
+    afterCtrlPgUp = waitTab(0);
+    PressKeys({VK_CONTROL, VK_NEXT});
+    afterCtrlPgDn = waitTab(1);
+    // Alt+Д presses "Дополнительно": its menu comes up.
+    PostMessageW(more, WM_SYSCHAR, L'Д', 1 << 29);
+    if (HWND menu = WaitWindow(L"#32768", L"")) {
+      menuByAccessKey = true;
+      PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+      WaitGone(menu);
+    }
+    Click(dialog, IDCANCEL);
+    WaitGone(dialog);
+  });
+  EXPECT_EQ(fromStrip, host) << "Tab from the tab strip goes into the page";
+  EXPECT_EQ(fromLastBox, more) << "Tab from the page's last box goes to the buttons";
+  EXPECT_EQ(afterAccessKey, timeout);
+  EXPECT_EQ(afterCtrlTab, 1);
+  EXPECT_EQ(afterCtrlPgUp, 0);
+  EXPECT_EQ(afterCtrlPgDn, 1);
+  EXPECT_TRUE(menuByAccessKey);
 }
 
 namespace {
@@ -365,8 +638,10 @@ TEST_F(SettingsDialogFixture, WithTheHelpFileNextToTheModuleHelpOpensItAndContex
   std::set<DWORD> contexts;
   ShowSettingsDlg([&](HWND dialog) {
     const std::vector<std::wstring> menu = OpenAdditionalMenu(dialog);
-    ASSERT_FALSE(menu.empty());
+    ASSERT_GE(menu.size(), 2u);
     EXPECT_EQ(menu.back(), L"Справка");
+    EXPECT_EQ(menu[menu.size() - 2], L"-");
+    EXPECT_TRUE(helpImage) << "\"Справка\" has its picture";
     // Sent, not posted: the viewer is the recording seam here, and the order of the two calls
     // below is what the test reads.
     Command(dialog, IDM_HELP);

@@ -5,7 +5,9 @@
 #include "UiTestKit.h"
 #include "fps/uDriver.h"
 #include "host/uComServer.h"
+#include "platform/uStrings.h"
 #include "ui/uUiResources.h"
+#include "ui/ufmCommonSettings.h"
 #include "ui/ufmSettingsList.h"
 
 using namespace uitest;
@@ -103,11 +105,8 @@ TEST_F(SettingsListFixture, InPlaceEditingCommitsOnEnterAndLeavingAndDiscardsOnE
     EXPECT_EQ(Cell(view, 0, 1), L"60");
     EXPECT_FALSE(IsWindowVisible(Item(view, IDC_EDEDIT)));
 
-    EditRow(view, 0, L"abc", VK_RETURN);
-    EXPECT_EQ(Driver->GetSettingValueInt(L"DefaultTimeOut"), 0);
-
     EditRow(view, 0, L"75", VK_ESCAPE);
-    EXPECT_EQ(Driver->GetSettingValueInt(L"DefaultTimeOut"), 0) << "Escape keeps the old value";
+    EXPECT_EQ(Driver->GetSettingValueInt(L"DefaultTimeOut"), 60) << "Escape keeps the old value";
 
     // Moving to another row keeps the typed value, in the row it was typed in.
     EditRow(view, 0, L"61", 0);
@@ -132,6 +131,111 @@ TEST_F(SettingsListFixture, InPlaceEditingCommitsOnEnterAndLeavingAndDiscardsOnE
   });
   EXPECT_EQ(result, IDCANCEL);
   EXPECT_EQ(Driver->GetSettingValueInt(L"DefaultTimeOut"), 61) << "the list leaves undoing to its caller";
+}
+
+TEST_F(SettingsListFixture, TextThatIsNoNumberIsRefusedInANumberRowAndTheEditorStaysWithIt) {
+  const INT_PTR result = Show([&](HWND list, HWND view) {
+    HWND editor = Item(view, IDC_EDEDIT);
+    // Enter, and OK with the editor still open: each refused, nothing stored.
+    for (bool byOk : {false, true}) {
+      SCOPED_TRACE(byOk ? "OK" : "Enter");
+      EditRow(view, 0, L"abc", byOk ? 0 : VK_RETURN);
+      if (byOk) Click(list, IDOK);
+      HWND box = WaitDialog(L"Ошибка");
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(MessageBoxText(box), L"Значение настройки \"Таймаут по умолчанию\" должно быть числом");
+      PostMessageW(box, WM_COMMAND, IDOK, 0);
+      ASSERT_TRUE(WaitGone(box));
+      EXPECT_EQ(Driver->GetSettingValueInt(L"DefaultTimeOut"), 120);
+      EXPECT_TRUE(IsWindowVisible(list));
+      EXPECT_TRUE(IsWindowVisible(editor));
+      EXPECT_TRUE(WaitFocus(list, editor)) << "the editor has the focus back";
+      EXPECT_EQ(Text(editor), L"abc");
+      Key(editor, VK_ESCAPE);
+    }
+    Click(list, IDCANCEL);
+  });
+  EXPECT_EQ(result, IDCANCEL);
+  EXPECT_EQ(Driver->GetSettingValueInt(L"DefaultTimeOut"), 120);
+}
+
+TEST_F(SettingsListFixture, TabLeavesTheEditorAndTheRowMenuOpensFromTheKeyboard) {
+  std::vector<std::wstring> menu;
+  Show([&](HWND list, HWND view) {
+    HWND editor = Item(view, IDC_EDEDIT);
+    EditRow(view, 0, L"61", 0);
+    ASSERT_TRUE(WaitFocus(list, editor));
+    // As the keyboard sends it, through the dialog's own loop.
+    PostMessageW(editor, WM_KEYDOWN, VK_TAB, 0);
+    const auto until = std::chrono::steady_clock::now() + kBound;
+    while (IsWindowVisible(editor) && std::chrono::steady_clock::now() < until) Sleep(50);
+    EXPECT_FALSE(IsWindowVisible(editor)) << "Tab stayed in the editor";
+    EXPECT_EQ(Driver->GetSettingValueInt(L"DefaultTimeOut"), 61) << "leaving by Tab commits";
+    EXPECT_NE(FocusOf(list), editor);
+    // Shift+F10 and the Menu key arrive as WM_CONTEXTMENU without a position.
+    Select(view, 0);
+    PostMessageW(view, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(view), -1);
+    if (HWND menuWindow = WaitWindow(L"#32768", L"")) {
+      HMENU m = reinterpret_cast<HMENU>(SendMessageW(menuWindow, MN_GETHMENU, 0, 0));
+      for (int i = 0; i < GetMenuItemCount(m); ++i) {
+        wchar_t text[256] = L"";
+        GetMenuStringW(m, i, text, 256, MF_BYPOSITION);
+        menu.push_back(text);
+      }
+      PostMessageW(menuWindow, WM_KEYDOWN, VK_ESCAPE, 0);
+      WaitGone(menuWindow);
+    }
+    Click(list, IDOK);
+  });
+  EXPECT_EQ(menu, (std::vector<std::wstring>{L"Редактировать", L"По-умолчанию"}));
+}
+
+TEST_F(SettingsListFixture, HintsHelpAndColumnsThatShowTheirHeadersAndNames) {
+  std::vector<std::wstring> popups;
+  SetHtmlHelpCall([&](HWND, const std::wstring& file, UINT, const HH_POPUP* popup) {
+    EXPECT_EQ(file, L"");
+    popups.push_back(popup && popup->pszText ? popup->pszText : L"");
+  });
+  std::vector<std::pair<int, std::wstring>> tips;
+  const int host = IndexOf(L"Host");
+  Show([&](HWND list, HWND view) {
+    for (const auto& [wnd, text] : ToolTips(list)) tips.push_back({GetDlgCtrlID(wnd), text});
+    EXPECT_EQ(GetWindowContextHelpId(Item(list, IDOK)), 1001u);
+    EXPECT_EQ(GetWindowContextHelpId(Item(list, IDCANCEL)), 1002u);
+    // The list answers its own "?": the buttons' texts, and the selected setting's description.
+    Select(view, host);
+    for (int id : {IDOK, IDCANCEL, IDC_DEFAULT, IDC_SETTINGS}) {
+      HWND control = Item(list, id);
+      HELPINFO help{sizeof(help), HELPINFO_WINDOW, id, control, GetWindowContextHelpId(control), {0, 0}};
+      SendMessageW(list, WM_HELP, 0, reinterpret_cast<LPARAM>(&help));
+    }
+    // Every header and every name shows whole, in the screen's scale; the last column reaches
+    // the list's right edge.
+    HWND header = reinterpret_cast<HWND>(SendMessageW(view, LVM_GETHEADER, 0, 0));
+    const wchar_t* captions[] = {L"Наименование", L"Значение", L"По-умолчанию"};
+    int right = 0;
+    for (int i = 0; i < 3; ++i) {
+      const int width = static_cast<int>(SendMessageW(view, LVM_GETCOLUMNWIDTH, i, 0));
+      const int text = static_cast<int>(SendMessageW(view, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(captions[i])));
+      EXPECT_GT(width, text + 8) << "header " << i << " is cut";
+      right += width;
+    }
+    for (int i = 0; i < Driver->SettingsCount(); ++i) {
+      const int text = static_cast<int>(
+          SendMessageW(view, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(Driver->Settings(i)->Name.c_str())));
+      EXPECT_GT(SendMessageW(view, LVM_GETCOLUMNWIDTH, 0, 0), text + 8) << Utf16ToUtf8(Driver->Settings(i)->Name);
+    }
+    RECT client{};
+    GetClientRect(header, &client);
+    EXPECT_GE(right, client.right - 2) << "the last column fills the width";
+    Click(list, IDOK);
+  });
+  SetHtmlHelpCall(nullptr);
+  EXPECT_EQ(tips, (std::vector<std::pair<int, std::wstring>>{{IDC_DEFAULT, L"Установить все значения по-умолчанию"},
+                                                              {IDOK, L"Сохранить и закрыть"},
+                                                              {IDCANCEL, L"Закрыть без сохранения"}}));
+  EXPECT_EQ(popups, (std::vector<std::wstring>{L"Сохранить настройки и закрыть окно", L"Закрыть окно без сохранения настроек",
+                                               L"Установить все значения по-умолчанию", Driver->Settings(host)->Description}));
 }
 
 TEST_F(SettingsListFixture, PopupResetsTheSelectedRowAndTheButtonResetsAll) {
