@@ -552,6 +552,12 @@ HMENU TfrmCommonSettings::BuildAdditionalMenu() {
     AppendMenuW(logs, MF_STRING, IDM_OPENLOGFOLDER, L"Открыть папку с файлами отладочных логов");
     AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(logs), L"Просмотр отладочных логов");
   }
+  // The pictures share the check marks' column (the menu has no check marks).
+  MENUINFO style{};
+  style.cbSize = sizeof(style);
+  style.fMask = MIM_STYLE;
+  style.dwStyle = MNS_CHECKORBMP;
+  SetMenuInfo(menu, &style);
   // A picture beside an item (its bitmap stays the dialog's: the menu is made anew each time).
   auto withImage = [&](UINT ID, const TGdiObject& Image) {
     MENUITEMINFOW item{};

@@ -70,10 +70,12 @@ RECT WindowRect(HWND Wnd) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
-    fwprintf(stderr, L"usage: ui_screenshots OUTPUT_FOLDER\n");
+    fwprintf(stderr, L"usage: ui_screenshots OUTPUT_FOLDER [NAME_SUFFIX]\n");
     return 2;
   }
   const std::wstring folder = std::wstring(argv[1]) + L"\\";
+  // A suffix for every file name (the run at another screen scale).
+  const std::wstring suffix = argc > 2 ? argv[2] : L"";
   CoInitialize(nullptr);
   RegisterSettingsDialogs();
   RegisterDriverSettingsPages({TfrmMainSettings::PageClass()});
@@ -81,7 +83,9 @@ int wmain(int argc, wchar_t** argv) {
   int failures = 0;
   auto save = [&](const RECT& r, const wchar_t* name) {
     Sleep(500);  // let the window paint
-    if (!SaveScreenRect(r, folder + name)) ++failures;
+    std::wstring file = name;
+    file.insert(file.size() - 4, suffix);
+    if (!SaveScreenRect(r, folder + file)) ++failures;
   };
   RunWhileModal([&] { driver->ExecuteSettingsDialog({TfrmMainSettings::PageClass()}, false); },
                 [&] {

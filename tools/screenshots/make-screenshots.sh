@@ -19,7 +19,20 @@ help_copy="$build/tests/ui/help.chm"
 trap 'rm -f "$help_copy"; "$build/wine-run.sh" --stop' EXIT
 cp "$build/docs/help/help.chm" "$help_copy"
 "$build/wine-run.sh" --boot
-"$build/wine-run.sh" "$build/tests/ui/ui_screenshots.exe" "$("$build/wine-run.sh" winepath.exe -w "$work" | tr -d '\r')"
+win_work=$("$build/wine-run.sh" winepath.exe -w "$work" | tr -d '\r')
+# The screen's scale is the prefix's LogPixels (read when a program starts): 96 DPI (100 %), then
+# 144 DPI (150 %) for the files ending in -144dpi; 96 again at the end, as the tests expect it.
+set_dpi() {
+  local key
+  for key in 'HKCU\Control Panel\Desktop' 'HKCC\Software\Fonts'; do
+    "$build/wine-run.sh" reg.exe add "$key" /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null
+  done
+}
+trap 'rm -f "$help_copy"; set_dpi 96 || true; "$build/wine-run.sh" --stop' EXIT
+set_dpi 96
+"$build/wine-run.sh" "$build/tests/ui/ui_screenshots.exe" "$win_work"
+set_dpi 144
+"$build/wine-run.sh" "$build/tests/ui/ui_screenshots.exe" "$win_work" -144dpi
 
 python3 - "$work" "$out" <<'PY'
 import struct, sys, zlib, pathlib
