@@ -1,22 +1,32 @@
 #!/usr/bin/env bash
-# Puts the product together and builds its two MSI packages with wixl.
-#   build-msi.sh WXS VERSION DLL32 STRIP32 DLL64 STRIP64 HELP_CHM OUT_DIR
-# OUT_DIR/stage/x86 and x64 get the stripped DLLs, each with help.chm (the build trees keep
-# their debug information); OUT_DIR gets tolvaro-VERSION.msi (every user of the machine) and
-# tolvaro-VERSION-user.msi (the current user).
+# Puts the product together, signs it and builds its two MSI packages with wixl.
+#   build-msi.sh WXS VERSION MSI_VERSION DLL32 STRIP32 DLL64 STRIP64 HELP_CHM OUT_DIR SIGN IDENTITY [DESCRIPTION]
+# OUT_DIR/stage/x86 and x64 get the stripped DLLs, signed (SIGN FILE IDENTITY: tools/signing),
+# each with help.chm (the build trees keep their debug information); OUT_DIR gets
+# tolvaro-VERSION.msi (every user of the machine) and tolvaro-VERSION-user.msi (the current
+# user), each signed. MSI_VERSION is the package's version (major.minor.build: the parts Windows
+# Installer compares when it upgrades).
 set -euo pipefail
-wxs=$1 version=$2 dll32=$3 strip32=$4 dll64=$5 strip64=$6 help=$7 out=$8
+wxs=$1 version=$2 msi_version=$3 dll32=$4 strip32=$5 dll64=$6 strip64=$7 help=$8 out=$9 sign=${10} identity=${11} description=${12:-tolvaro}
 stage="$out/stage"
-rm -rf "$stage"
+# Packages of another version left from an earlier build would be shipped with these.
+rm -rf "$stage" "$out"/tolvaro-*.msi
 mkdir -p "$stage/x86" "$stage/x64"
+# Stripping rewrites the file, so the signature is made afterwards, on what is shipped.
 "$strip32" -o "$stage/x86/tolvaro.dll" "$dll32"
 "$strip64" -o "$stage/x64/tolvaro.dll" "$dll64"
+"$sign" "$stage/x86/tolvaro.dll" "$identity" "$description"
+"$sign" "$stage/x64/tolvaro.dll" "$identity" "$description"
 cp "$help" "$stage/x86/help.chm"
 cp "$help" "$stage/x64/help.chm"
 cp "$help" "$stage/help.chm"
 # wixl finds the files' sources relative to the current folder.
 cd "$stage"
-wixl -a x64 -D Version="$version" -D PerUser=no -o "$out/tolvaro-$version.msi.new" "$wxs"
-wixl -a x64 -D Version="$version" -D PerUser=yes -o "$out/tolvaro-$version-user.msi.new" "$wxs"
-mv "$out/tolvaro-$version.msi.new" "$out/tolvaro-$version.msi"
-mv "$out/tolvaro-$version-user.msi.new" "$out/tolvaro-$version-user.msi"
+for scope in machine user; do
+  name="tolvaro-$version"
+  per_user=no
+  [ $scope = machine ] || { name="$name-user"; per_user=yes; }
+  wixl -a x64 -D Version="$msi_version" -D PerUser=$per_user -o "$out/$name.msi.new" "$wxs"
+  "$sign" "$out/$name.msi.new" "$identity" "$description"
+  mv "$out/$name.msi.new" "$out/$name.msi"
+done
