@@ -20,6 +20,9 @@ mkdir -p "$stage/x86" "$stage/x64"
 cp "$help" "$stage/x86/help.chm"
 cp "$help" "$stage/x64/help.chm"
 cp "$help" "$stage/help.chm"
+downgrade=$(sed -n 's/.*DowngradeErrorMessage="\([^"]*\)".*/\1/p' "$wxs")
+[ -n "$downgrade" ] || { echo "build-msi.sh: $wxs has no DowngradeErrorMessage" >&2; exit 1; }
+printf '\r\n\r\n1251\t_ForceCodepage\r\n' >"$stage/_ForceCodepage.idt"
 # wixl finds the files' sources relative to the current folder.
 cd "$stage"
 for scope in machine user; do
@@ -27,6 +30,12 @@ for scope in machine user; do
   per_user=no
   [ $scope = machine ] || { name="$name-user"; per_user=yes; }
   wixl -a x64 -D Version="$msi_version" -D PerUser=$per_user -o "$out/$name.msi.new" "$wxs"
+  # wixl writes no code page into the package and drops table text outside ASCII: the code page
+  # and the Russian refusal of a downgrade (DowngradeErrorMessage of the source) go in afterwards.
+  msibuild "$out/$name.msi.new" -i "$stage/_ForceCodepage.idt"
+  msibuild "$out/$name.msi.new" -q "UPDATE \`LaunchCondition\` SET \`Description\` = '$downgrade' WHERE \`Condition\` = 'NOT WIX_DOWNGRADE_DETECTED'"
+  msiinfo export "$out/$name.msi.new" LaunchCondition | grep -qF "$downgrade" ||
+    { echo "build-msi.sh: $name.msi does not carry the downgrade message" >&2; exit 1; }
   "$sign" "$out/$name.msi.new" "$identity" "$description"
   mv "$out/$name.msi.new" "$out/$name.msi"
 done
