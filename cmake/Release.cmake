@@ -9,8 +9,9 @@
 # <tree>/source-date-epoch.
 #
 # Signed: each tree makes its own throw-away test identity (tools/signing/make-test-cert.sh) and
-# tolvaro_sign_after_build signs a target's file after every link with it, or with the real
-# certificate when the environment names one (tools/signing/sign.sh).
+# tolvaro_sign_after_build signs a target's file after every link with it; the installer's build
+# signs the shipped files with it too, or with the real certificate when the environment names
+# one (tools/signing/sign.sh).
 if(DEFINED TOLVARO_SOURCE_DATE_EPOCH)
   set(TOLVARO_EPOCH ${TOLVARO_SOURCE_DATE_EPOCH})
 else()
@@ -41,8 +42,11 @@ add_custom_command(OUTPUT ${TOLVARO_SIGNING_DIR}/signer.p12 ${TOLVARO_SIGNING_DI
                    COMMENT "Making the tree's throw-away code-signing identity" VERBATIM)
 add_custom_target(tolvaro_signing_identity DEPENDS ${TOLVARO_SIGNING_DIR}/signer.p12)
 
+# The tree's own files are always signed with its test identity (they are not shipped: the
+# installer's build signs what is, tools/installer).
 function(tolvaro_sign_after_build target)
   add_dependencies(${target} tolvaro_signing_identity)
   add_custom_command(TARGET ${target} POST_BUILD
-                     COMMAND ${TOLVARO_SIGN} $<TARGET_FILE:${target}> ${TOLVARO_SIGNING_DIR} VERBATIM)
+                     COMMAND ${CMAKE_COMMAND} -E env --unset=TOLVARO_SIGN_PKCS12 --unset=TOLVARO_SIGN_PASSWORD
+                             ${TOLVARO_SIGN} $<TARGET_FILE:${target}> ${TOLVARO_SIGNING_DIR} VERBATIM)
 endfunction()
