@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "../platform/uComPtr.h"
-#include "../platform/uStrings.h"
+#include "platform/uComPtr.h"
+#include "platform/uStrings.h"
 #include "uDebugLog.h"
 #include "uResultCodes.h"
 

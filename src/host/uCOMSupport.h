@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "../platform/uExceptions.h"
-#include "../platform/uSafeArray.h"
-#include "../platform/uVariant.h"
+#include "platform/uExceptions.h"
+#include "platform/uSafeArray.h"
+#include "platform/uVariant.h"
 #include "uComObj.h"
 
 // Public convention: (InData, OutData, TimeOut, out ResultDescription) -> result code.

@@ -6,10 +6,10 @@
 #include <exception>
 #include <new>
 
-#include "../platform/uExceptions.h"
-#include "../platform/uFiles.h"
-#include "../platform/uRegistry.h"
-#include "../platform/uStrings.h"
+#include "platform/uExceptions.h"
+#include "platform/uFiles.h"
+#include "platform/uRegistry.h"
+#include "platform/uStrings.h"
 
 namespace {
 

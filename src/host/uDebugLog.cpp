@@ -5,12 +5,12 @@
 #include <cwchar>
 #include <vector>
 
-#include "../platform/uExceptions.h"
-#include "../platform/uFiles.h"
-#include "../platform/uLocale.h"
-#include "../platform/uSafeArray.h"
-#include "../platform/uStrings.h"
-#include "../platform/uVariant.h"
+#include "platform/uExceptions.h"
+#include "platform/uFiles.h"
+#include "platform/uLocale.h"
+#include "platform/uSafeArray.h"
+#include "platform/uStrings.h"
+#include "platform/uVariant.h"
 
 // ---------------------------------------------------------------------------------------------
 // Rendering

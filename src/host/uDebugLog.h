@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "../platform/uSecurity.h"  // GrantEveryoneFullAccess, used for the default folder
+#include "platform/uSecurity.h"  // GrantEveryoneFullAccess, used for the default folder
 
 // Variant and array rendering of the trace lines. Never fails on a value it cannot
 // render: such a value shows as empty text.

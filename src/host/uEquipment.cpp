@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "../platform/uFiles.h"
+#include "platform/uFiles.h"
 
 namespace {
 // Resource texts. The caption of FastPaymentSystem starts with a Latin C, as the host shows it.

@@ -3,8 +3,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "../platform/uLocale.h"
-#include "../platform/uStrings.h"
+#include "platform/uLocale.h"
+#include "platform/uStrings.h"
 #include "uCOMSupport.h"
 
 TSettingStruct* TBaseObject::FindSetting(const std::wstring& ID) noexcept {

@@ -19,6 +19,7 @@ protected:
   void SetUp() override { Driver = static_cast<TDriver*>(CreateComObject<TDriver>()); }
   void TearDown() override {
     if (Driver) Driver->Release();
+    SetHtmlHelpCall(nullptr);
   }
 
   // Shows the list over nothing while Script drives it; the modal result.
@@ -230,7 +231,6 @@ TEST_F(SettingsListFixture, HintsHelpAndColumnsThatShowTheirHeadersAndNames) {
     EXPECT_GE(right, client.right - 2) << "the last column fills the width";
     Click(list, IDOK);
   });
-  SetHtmlHelpCall(nullptr);
   EXPECT_EQ(tips, (std::vector<std::pair<int, std::wstring>>{{IDC_DEFAULT, L"Установить все значения по-умолчанию"},
                                                               {IDOK, L"Сохранить и закрыть"},
                                                               {IDCANCEL, L"Закрыть без сохранения"}}));
