@@ -27,24 +27,12 @@ TVariant ArrayElement(const VARIANT& Arr, LONG Index) {
 
 // An owned, two-dimensional VT_VARIANT array [0..Rows-1, 0..Columns-1].
 TVariant MakeTable(LONG Rows, LONG Columns) {
-  SAFEARRAYBOUND bounds[2];
-  bounds[0].lLbound = 0;
-  bounds[0].cElements = static_cast<ULONG>(Rows);
-  bounds[1].lLbound = 0;
-  bounds[1].cElements = static_cast<ULONG>(Columns);
-  SAFEARRAY* sa = SafeArrayCreate(VT_VARIANT, 2, bounds);
-  if (!sa) throw std::bad_alloc();
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_ARRAY | VT_VARIANT;
-  v.parray = sa;
-  return TVariant::Take(v);
+  return NewVariantArray({{static_cast<ULONG>(Rows), 0}, {static_cast<ULONG>(Columns), 0}});
 }
 
 void PutCell(TVariant& Table, LONG Row, LONG Column, const TVariant& Value) {
-  LONG indices[2] = {Row, Column};
-  const HRESULT hr = SafeArrayPutElement(Table.Get().parray, indices, const_cast<VARIANT*>(&Value.Get()));
-  if (FAILED(hr)) RaiseVariantError(hr);
+  const LONG indices[2] = {Row, Column};
+  PutVariantArrayItem(Table, indices, Value.Get());
 }
 
 bool IsTwoDimensional(const VARIANT& Value) {
@@ -101,13 +89,13 @@ void TBaseDevice::SetEnabled(bool Value) {
     Disable();
 }
 
-int32_t TBaseDevice::GetDefaultTimeOut() const { return GetSettingValueInt(L"DefaultTimeOut"); }
+int32_t TBaseDevice::GetDefaultTimeOut() const { return GetSettingValueInt(kSettingDefaultTimeOut); }
 
-void TBaseDevice::SetDefaultTimeOut(int32_t Value) { SetSettingValue(L"DefaultTimeOut", TVariant::FromInt(Value)); }
+void TBaseDevice::SetDefaultTimeOut(int32_t Value) { SetSettingValue(kSettingDefaultTimeOut, TVariant::FromInt(Value)); }
 
-bool TBaseDevice::GetEventLogEnabled() const { return GetSettingValueBool(L"EventLogEnabled"); }
+bool TBaseDevice::GetEventLogEnabled() const { return GetSettingValueBool(kSettingEventLogEnabled); }
 
-void TBaseDevice::SetEventLogEnabled(bool Value) { SetSettingValue(L"EventLogEnabled", TVariant::FromBool(Value)); }
+void TBaseDevice::SetEventLogEnabled(bool Value) { SetSettingValue(kSettingEventLogEnabled, TVariant::FromBool(Value)); }
 
 std::wstring TBaseDevice::ModelFolder() const { return IncludeTrailingPathDelimiter(FModelsFolder + FDeviceInfo.ModelID); }
 
@@ -149,11 +137,11 @@ void TBaseDevice::RegisterMethods() {
 }
 
 void TBaseDevice::DeclareSettings() {
-  AddSetting(L"DefaultTimeOut", dtNumber, TVariant::FromInt(120), false, kSDefaultTimeOutName,
+  AddSetting(kSettingDefaultTimeOut, dtNumber, TVariant::FromInt(120), false, kSDefaultTimeOutName,
              kSDefaultTimeOutDescription);
-  AddSetting(L"EventLogEnabled", dtBoolean, TVariant::FromBool(false), false, kSEventLogEnabledName,
+  AddSetting(kSettingEventLogEnabled, dtBoolean, TVariant::FromBool(false), false, kSEventLogEnabledName,
              kSEventLogEnabledDescription);
-  AddSetting(L"DebugLogEnabled", dtBoolean, TVariant::FromBool(false), false, kSDebugLogEnabledName,
+  AddSetting(kSettingDebugLogEnabled, dtBoolean, TVariant::FromBool(false), false, kSDebugLogEnabledName,
              kSDebugLogEnabledDescription);
 }
 
@@ -208,7 +196,7 @@ int32_t TBaseDevice::DisableMethod(TVariant&, TVariant&, int32_t, std::wstring& 
 int32_t TBaseDevice::Enable(std::wstring& ResultDescription) {
   FDebugLogDir = DeviceFolder;
   // Switching the log on writes its header; a changed setting takes effect here, not before.
-  SetDebugLogEnabled(GetSettingValueBool(L"DebugLogEnabled"));
+  SetDebugLogEnabled(GetSettingValueBool(kSettingDebugLogEnabled));
   const int32_t code = OnEnable(ResultDescription);
   if (code == kOK)
     FDeviceState = dsEnabled;
@@ -330,13 +318,17 @@ TVariant TBaseDevice::AttachedEqManager() const {
   return FEqManager;
 }
 
-std::wstring TBaseDevice::GetAppProperty(const std::wstring& PropName) {
-  const TVariant held = AttachedEqManager();
-  IDispatch* manager = held.Get().pdispVal;
+TVariant TBaseDevice::CallEqManager(const wchar_t* Method, std::vector<VARIANT> Args, bool IdByReference) {
+  const TVariant held = AttachedEqManager();  // the manager stays alive for the whole call
   TVariant id = TVariant::FromString(FDeviceID);
+  Args.insert(Args.begin(), IdByReference ? BstrRefArg(id) : BstrArg(id));
+  return DispatchCall(held.Get().pdispVal, Method, std::move(Args));
+}
+
+std::wstring TBaseDevice::GetAppProperty(const std::wstring& PropName) {
   TVariant name = TVariant::FromString(PropName);
   TVariant value = TVariant::FromString(L"");
-  const TVariant found = DispatchCall(manager, L"GetAppProperty", {BstrRefArg(id), BstrRefArg(name), BstrRefArg(value)});
+  const TVariant found = CallEqManager(L"GetAppProperty", {BstrRefArg(name), BstrRefArg(value)}, true);
   if (!VariantToBool(found.Get())) return {};
   const BSTR text = value.Get().bstrVal;
   return text ? std::wstring(text, SysStringLen(text)) : std::wstring();
@@ -440,18 +432,8 @@ TVariant TBaseDevice::MaskedSettingsTable(const VARIANT& Table) const {
   LONG rowLow = 0, rowHigh = -1, colLow = 0, colHigh = -1;
   VariantArrayBounds(Table, 1, rowLow, rowHigh);
   VariantArrayBounds(Table, 2, colLow, colHigh);
-  SAFEARRAYBOUND bounds[2];
-  bounds[0].lLbound = rowLow;
-  bounds[0].cElements = static_cast<ULONG>(rowHigh - rowLow + 1);
-  bounds[1].lLbound = colLow;
-  bounds[1].cElements = static_cast<ULONG>(colHigh - colLow + 1);
-  SAFEARRAY* copy = SafeArrayCreate(VT_VARIANT, 2, bounds);
-  if (!copy) throw std::bad_alloc();
-  VARIANT owner;
-  VariantInit(&owner);
-  owner.vt = VT_ARRAY | VT_VARIANT;
-  owner.parray = copy;
-  TVariant result = TVariant::Take(owner);
+  TVariant result = NewVariantArray(
+      {{static_cast<ULONG>(rowHigh - rowLow + 1), rowLow}, {static_cast<ULONG>(colHigh - colLow + 1), colLow}});
   const TVariant mask = TVariant::FromString(kSecretMask);
   for (LONG column = colLow; column <= colHigh; ++column) {
     // Only a column whose ID names a setting that is not secret shows its values: one whose ID
@@ -469,8 +451,7 @@ TVariant TBaseDevice::MaskedSettingsTable(const VARIANT& Table) const {
       LONG cell[2] = {row, column};
       const bool hidden = secret && (row == rowValue || row == rowDefault);
       const TVariant value = hidden ? mask : SafeArrayItem(sa, cell);
-      const HRESULT hr = SafeArrayPutElement(copy, cell, const_cast<VARIANT*>(&value.Get()));
-      if (FAILED(hr)) RaiseVariantError(hr);
+      PutVariantArrayItem(result, cell, value.Get());
     }
   }
   return result;
@@ -490,16 +471,7 @@ std::wstring TBaseDevice::TraceDataText(const std::wstring& MethodName, TTraceDa
   }
   LONG low = 0, high = -1;
   VariantArrayBounds(Data, 1, low, high);
-  SAFEARRAYBOUND bound;
-  bound.lLbound = low;
-  bound.cElements = static_cast<ULONG>(high - low + 1);
-  SAFEARRAY* copy = SafeArrayCreate(VT_VARIANT, 1, &bound);
-  if (!copy) throw std::bad_alloc();
-  VARIANT owner;
-  VariantInit(&owner);
-  owner.vt = VT_ARRAY | VT_VARIANT;
-  owner.parray = copy;
-  TVariant shown = TVariant::Take(owner);
+  TVariant shown = NewVariantArray({{static_cast<ULONG>(high - low + 1), low}});
   for (LONG i = low; i <= high; ++i) {
     const TVariant item = SafeArrayItem(sa, &i);
     const VARIANT& inner = *InnermostVariant(&item.Get());
@@ -510,8 +482,7 @@ std::wstring TBaseDevice::TraceDataText(const std::wstring& MethodName, TTraceDa
       value = mask;  // SetSettings reads a table only; anything else of the host's stays hidden
     else
       value = item;  // GetSettings' own error array: code and text
-    const HRESULT hr = SafeArrayPutElement(copy, &i, &value.Get());
-    if (FAILED(hr)) RaiseVariantError(hr);
+    PutVariantArrayItem(shown, &i, value.Get());
   }
   return ArrayToText(shown.Get());
 }
@@ -520,14 +491,10 @@ std::wstring TBaseDevice::TraceDataText(const std::wstring& MethodName, TTraceDa
 // Callbacks into the equipment manager
 
 bool TBaseDevice::DataEvent(const std::wstring& Event, const std::wstring& Data, const TVariant& ExtData) {
-  const TVariant held = AttachedEqManager();
-  IDispatch* manager = held.Get().pdispVal;
-  TVariant id = TVariant::FromString(FDeviceID), event = TVariant::FromString(Event),
-           data = TVariant::FromString(Data);
+  TVariant event = TVariant::FromString(Event), data = TVariant::FromString(Data);
   // The host gets a reference to a copy: what it writes there stays with it.
   TVariant ext = TVariant::CopyInd(ExtData.Get());
-  const TVariant result =
-      DispatchCall(manager, L"DataEvent", {BstrArg(id), BstrArg(event), BstrArg(data), VariantRefArg(ext)});
+  const TVariant result = CallEqManager(L"DataEvent", {BstrArg(event), BstrArg(data), VariantRefArg(ext)});
   const bool answer = VariantToBool(result.Get());
   std::wstring text = L"Event=" + Event + L"; Data: " + Data;
   if (!ExtData.IsEmpty()) text += L"; ExtData: " + ValueToText(ExtData.Get());
@@ -540,49 +507,36 @@ bool TBaseDevice::DataEvent(const std::wstring& Event, const std::wstring& Data)
 }
 
 bool TBaseDevice::ErrorEvent(const std::wstring& ErrorName, const std::wstring& Description, const TVariant& ExtData) {
-  const TVariant held = AttachedEqManager();
-  IDispatch* manager = held.Get().pdispVal;
-  TVariant id = TVariant::FromString(FDeviceID), name = TVariant::FromString(ErrorName),
-           description = TVariant::FromString(Description);
+  TVariant name = TVariant::FromString(ErrorName), description = TVariant::FromString(Description);
   TVariant ext = TVariant::CopyInd(ExtData.Get());
-  const TVariant result =
-      DispatchCall(manager, L"ErrorEvent", {BstrArg(id), BstrArg(name), BstrArg(description), VariantRefArg(ext)});
+  const TVariant result = CallEqManager(L"ErrorEvent", {BstrArg(name), BstrArg(description), VariantRefArg(ext)});
   return VariantToBool(result.Get());
 }
 
 int32_t TBaseDevice::ShowMessageDlg(const std::wstring& MsgText, int32_t MsgType, int32_t MsgButtons,
                                     int32_t MsgTimeout) {
-  const TVariant held = AttachedEqManager();
-  IDispatch* manager = held.Get().pdispVal;
-  TVariant id = TVariant::FromString(FDeviceID), text = TVariant::FromString(MsgText);
+  TVariant text = TVariant::FromString(MsgText);
   LONG type = MsgType, buttons = MsgButtons, timeout = MsgTimeout;
-  const TVariant result = DispatchCall(
-      manager, L"MessageDlg", {BstrArg(id), BstrArg(text), IntRefArg(type), IntRefArg(buttons), IntRefArg(timeout)});
+  const TVariant result =
+      CallEqManager(L"MessageDlg", {BstrArg(text), IntRefArg(type), IntRefArg(buttons), IntRefArg(timeout)});
   return VariantToInt(result.Get());
 }
 
 std::wstring TBaseDevice::InputDataDlg(const std::wstring& Caption, const std::wstring& DefaultData,
                                        const std::wstring& Description, const std::wstring& Mask, bool Password,
                                        int32_t TimeOut) {
-  const TVariant held = AttachedEqManager();
-  IDispatch* manager = held.Get().pdispVal;
-  TVariant id = TVariant::FromString(FDeviceID), caption = TVariant::FromString(Caption),
-           defaultData = TVariant::FromString(DefaultData), description = TVariant::FromString(Description),
-           mask = TVariant::FromString(Mask);
+  TVariant caption = TVariant::FromString(Caption), defaultData = TVariant::FromString(DefaultData),
+           description = TVariant::FromString(Description), mask = TVariant::FromString(Mask);
   LONG timeOut = TimeOut;
-  const TVariant result =
-      DispatchCall(manager, L"InputDataDlg",
-                   {BstrArg(id), BstrArg(caption), BstrArg(defaultData), BstrArg(description), BstrArg(mask),
-                    BoolArg(Password), IntRefArg(timeOut)});
+  const TVariant result = CallEqManager(L"InputDataDlg", {BstrArg(caption), BstrArg(defaultData), BstrArg(description),
+                                                          BstrArg(mask), BoolArg(Password), IntRefArg(timeOut)});
   return VariantToString(result.Get());
 }
 
 bool TBaseDevice::TaskState(int32_t aPercent, const std::wstring& aDescription) {
-  const TVariant held = AttachedEqManager();
-  IDispatch* manager = held.Get().pdispVal;
-  TVariant id = TVariant::FromString(FDeviceID), description = TVariant::FromString(aDescription);
+  TVariant description = TVariant::FromString(aDescription);
   LONG percent = aPercent;
-  const TVariant result = DispatchCall(manager, L"TaskState", {BstrArg(id), IntRefArg(percent), BstrArg(description)});
+  const TVariant result = CallEqManager(L"TaskState", {IntRefArg(percent), BstrArg(description)});
   const bool answer = VariantToBool(result.Get());
   // The percent as the host left it.
   WriteLog(L"TaskState",
@@ -595,12 +549,9 @@ bool TBaseDevice::TaskState(int32_t aPercent, const std::wstring& aDescription) 
 bool TBaseDevice::WriteLog(const std::wstring& Name, const std::wstring& Text, int32_t EventType) {
   WriteDebugLog(Name, Text);
   if (!GetEventLogEnabled() || FEqManager.IsEmpty()) return false;
-  const TVariant held = AttachedEqManager();
-  IDispatch* manager = held.Get().pdispVal;
-  TVariant id = TVariant::FromString(FDeviceID), name = TVariant::FromString(Name), text = TVariant::FromString(Text);
+  TVariant name = TVariant::FromString(Name), text = TVariant::FromString(Text);
   LONG eventType = EventType;
-  const TVariant result =
-      DispatchCall(manager, L"WriteLog", {BstrArg(id), BstrArg(name), BstrArg(text), IntRefArg(eventType)});
+  const TVariant result = CallEqManager(L"WriteLog", {BstrArg(name), BstrArg(text), IntRefArg(eventType)});
   return VariantToBool(result.Get());
 }
 

@@ -28,6 +28,11 @@ struct TAdditionalAction {
   std::wstring Caption;
 };
 
+// The IDs of the settings every device has. A mistyped ID would read as an empty value.
+inline constexpr wchar_t kSettingDefaultTimeOut[] = L"DefaultTimeOut";
+inline constexpr wchar_t kSettingEventLogEnabled[] = L"EventLogEnabled";
+inline constexpr wchar_t kSettingDebugLogEnabled[] = L"DebugLogEnabled";
+
 class TBaseDevice;
 class TfrmBaseSettings;  // a settings page; the dialogs define it
 
@@ -170,6 +175,9 @@ private:
   // (the host may detach the manager from inside it); raises "Менеджер оборудования
   // недоступен" when there is none.
   TVariant AttachedEqManager() const;
+  // Calls the equipment manager's Method with the device ID in front of Args (by reference where
+  // the host's signature asks for it), holding the manager for the length of the call.
+  TVariant CallEqManager(const wchar_t* Method, std::vector<VARIANT> Args, bool IdByReference = false);
   // A copy of a settings table whose secret values show as the mask.
   TVariant MaskedSettingsTable(const VARIANT& Table) const;
 };

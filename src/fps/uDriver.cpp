@@ -10,6 +10,7 @@
 #include "host/uDebugLog.h"
 #include "platform/uFiles.h"
 #include "platform/uStrings.h"
+#include "ui/uDriverSettingIDs.h"
 #include "uDriverStrings.h"
 
 namespace {
@@ -25,6 +26,19 @@ std::vector<TSettingsPageClass>& DriverSettingsPages() {
 }
 
 std::string U8(const std::wstring& Text) { return Utf16ToUtf8(Text); }
+
+// The driver's error boundary for its operations: whatever fails becomes result code 1001 with
+// the failure's text (the bank's texts included), never an exception past the operation.
+template <class TOperation>
+int32_t Guarded(std::wstring& ResultDescription, TOperation&& Operation) {
+  ResultDescription.clear();
+  try {
+    return Operation();
+  } catch (...) {
+    ResultDescription = CurrentExceptionMessage();
+    return TBaseObject::kExceptionCode;
+  }
+}
 
 // A fresh GUID as the bank's order number: 36 characters, upper-case, no braces.
 std::wstring NewOrderId() {
@@ -70,12 +84,12 @@ TDriver::~TDriver() = default;
 
 void TDriver::DeclareSettings() {
   TBaseFastPaymentSystem::DeclareSettings();
-  AddSetting(L"Host", dtString, TVariant::FromString(kSDefaultHost), false, kSHostName, kSHostDescription);
-  AddSetting(L"TerminalKey", dtString, TVariant::FromString(L""), false, kSTerminalKeyName, kSTerminalKeyName);
-  AddSetting(L"Password", dtString, TVariant::FromString(L""), false, kSPasswordName, kSPasswordName);
-  AddSetting(L"WaitTimeout", dtNumber, TVariant::FromInt(30), false, kSWaitTimeoutName, kSWaitTimeoutName);
-  AddSetting(L"LineLength", dtNumber, TVariant::FromInt(48), false, kSLineLengthName, kSLineLengthName);
-  MarkSettingSecret(L"Password");
+  AddSetting(kSettingHost, dtString, TVariant::FromString(kSDefaultHost), false, kSHostName, kSHostDescription);
+  AddSetting(kSettingTerminalKey, dtString, TVariant::FromString(L""), false, kSTerminalKeyName, kSTerminalKeyName);
+  AddSetting(kSettingPassword, dtString, TVariant::FromString(L""), false, kSPasswordName, kSPasswordName);
+  AddSetting(kSettingWaitTimeout, dtNumber, TVariant::FromInt(30), false, kSWaitTimeoutName, kSWaitTimeoutName);
+  AddSetting(kSettingLineLength, dtNumber, TVariant::FromInt(48), false, kSLineLengthName, kSLineLengthName);
+  MarkSettingSecret(kSettingPassword);
 }
 
 void TDriver::OnSetDeviceInfo() {
@@ -103,12 +117,11 @@ void TDriver::OnDestroy() {
 }
 
 int32_t TDriver::OnEnable(std::wstring& ResultDescription) {
-  ResultDescription.clear();
-  try {
+  return Guarded(ResultDescription, [&]() -> int32_t {
     // The exchange log shares the debug log's day file: the device folder when it exists,
     // else the default folder the debug log falls back to. That one is made (and opened to
     // every user) only when the log is on: its lines are written from this Enable on.
-    const bool logOn = GetSettingValueBool(L"DebugLogEnabled");
+    const bool logOn = GetSettingValueBool(kSettingDebugLogEnabled);
     SYSTEMTIME today{};
     GetLocalTime(&today);
     const std::wstring folder = !DeviceFolder.empty() && DirectoryExists(DeviceFolder) ? DeviceFolder
@@ -118,21 +131,18 @@ int32_t TDriver::OnEnable(std::wstring& ResultDescription) {
     bank::ExchangeLog::SetLogFileName(folder.empty() ? std::string() : U8(DebugLogFileName(folder, today)));
 
     FDevice->SetDeviceFolder(U8(DeviceFolder));
-    FDevice->SetBaseURL(U8(GetSettingValueStr(L"Host")));
+    FDevice->SetBaseURL(U8(GetSettingValueStr(kSettingHost)));
 
-    FTerminalKey = GetSettingValueStr(L"TerminalKey");
-    FLineLength = GetSettingValueInt(L"LineLength");
-    FPassword = GetSettingValueStr(L"Password");
-    FWaitTimeout = GetSettingValueInt(L"WaitTimeout");
+    FTerminalKey = GetSettingValueStr(kSettingTerminalKey);
+    FLineLength = GetSettingValueInt(kSettingLineLength);
+    FPassword = GetSettingValueStr(kSettingPassword);
+    FWaitTimeout = GetSettingValueInt(kSettingWaitTimeout);
     if (FWaitTimeout < 5) FWaitTimeout = 30;
 
     bank::ExchangeLog::SetLogLevel(logOn ? bank::ExchangeLog::LevelAll : bank::ExchangeLog::LevelOff);
     FApi = FDevice->GetApi();
     return kOK;
-  } catch (...) {
-    ResultDescription = CurrentExceptionMessage();
-    return kExceptionCode;
-  }
+  });
 }
 
 int32_t TDriver::OnDisable(std::wstring& ResultDescription) {
@@ -168,8 +178,7 @@ int32_t TDriver::RegisterQrCode(int64_t Amount, const std::wstring&, std::wstrin
   QrCodeData.clear();
   QRCodeImageUrl.clear();
   OrderID.clear();
-  ResultDescription.clear();
-  try {
+  return Guarded(ResultDescription, [&]() -> int32_t {
     CheckEnabled();
     bank::TInitRequest init;
     init.Amount = MinorUnits(Amount);
@@ -189,15 +198,11 @@ int32_t TDriver::RegisterQrCode(int64_t Amount, const std::wstring&, std::wstrin
     QRCodeImageUrl = data;
     OrderID = id;
     return kOK;
-  } catch (...) {
-    ResultDescription = CurrentExceptionMessage();
-    return kExceptionCode;
-  }
+  });
 }
 
 int32_t TDriver::UnregisterQrCode(const std::wstring& QrCodeId, std::wstring& ResultDescription) {
-  ResultDescription.clear();
-  try {
+  return Guarded(ResultDescription, [&]() -> int32_t {
     CheckEnabled();
     bank::TCancelQrRequest request;
     request.PaymentId = U8(QrCodeId);
@@ -205,10 +210,7 @@ int32_t TDriver::UnregisterQrCode(const std::wstring& QrCodeId, std::wstring& Re
     request.Token = bank::MakeToken(request, U8(FPassword));
     GetApi()->CancelQr(request);
     return kOK;
-  } catch (...) {
-    ResultDescription = CurrentExceptionMessage();
-    return kExceptionCode;
-  }
+  });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -269,8 +271,7 @@ int32_t TDriver::Pay(const std::wstring&, const std::wstring& OrderID, int64_t& 
                      double& PaymentDate, std::wstring& ReceiptText, std::wstring& ResultDescription) {
   PaymentID.clear();
   ReceiptText.clear();
-  ResultDescription.clear();
-  try {
+  return Guarded(ResultDescription, [&]() -> int32_t {
     CheckEnabled();
     const int64_t amount = GetPaymentInfoThread(OrderID);
     const double date = LocalNow();
@@ -280,10 +281,7 @@ int32_t TDriver::Pay(const std::wstring&, const std::wstring& OrderID, int64_t& 
     PaymentID = OrderID;
     ReceiptText = receipt;
     return kOK;
-  } catch (...) {
-    ResultDescription = CurrentExceptionMessage();
-    return kExceptionCode;
-  }
+  });
 }
 
 int32_t TDriver::GetQrCodeStatus(const std::wstring&, const std::wstring& OrderID, int64_t& Amount,
@@ -291,8 +289,7 @@ int32_t TDriver::GetQrCodeStatus(const std::wstring&, const std::wstring& OrderI
                                  int32_t& Status, std::wstring& ResultDescription) {
   PaymentID.clear();
   ReceiptText.clear();
-  ResultDescription.clear();
-  try {
+  return Guarded(ResultDescription, [&]() -> int32_t {
     CheckEnabled();
     const int64_t amount = RequestPaymentState(OrderID);
     const double date = LocalNow();
@@ -303,10 +300,7 @@ int32_t TDriver::GetQrCodeStatus(const std::wstring&, const std::wstring& OrderI
     Status = HostStatusCode(FStatus);
     ReceiptText = receipt;
     return kOK;
-  } catch (...) {
-    ResultDescription = CurrentExceptionMessage();
-    return kExceptionCode;
-  }
+  });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -317,8 +311,7 @@ int32_t TDriver::Refund(int64_t Amount, const std::wstring&, const std::wstring&
                         std::wstring& ResultDescription) {
   RefundID.clear();
   ReceiptText.clear();
-  ResultDescription.clear();
-  try {
+  return Guarded(ResultDescription, [&]() -> int32_t {
     CheckEnabled();
     bank::TCancelRequest request;
     request.Amount = MinorUnits(Amount);
@@ -333,10 +326,7 @@ int32_t TDriver::Refund(int64_t Amount, const std::wstring&, const std::wstring&
     RefundID = Utf8ToUtf16(response.PaymentId);
     ReceiptText = receipt;
     return kOK;
-  } catch (...) {
-    ResultDescription = CurrentExceptionMessage();
-    return kExceptionCode;
-  }
+  });
 }
 
 // ---------------------------------------------------------------------------------------------

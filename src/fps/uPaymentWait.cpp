@@ -62,14 +62,13 @@ std::wstring CurrentExceptionMessage() noexcept {
   try {
     try {
       throw;
-    } catch (const Exception& e) {
-      return e.Message();
     } catch (const bank::Exception& e) {
+      // The bank's errors are the one kind the platform's translator does not know.
       return Utf8ToUtf16(e.what());
-    } catch (const std::bad_alloc&) {
-      return L"Out of memory";
-    } catch (const std::exception& e) {
-      return Utf8ToUtf16(e.what());
+    } catch (const Exception&) {
+      return DescribeCurrentException().Message;
+    } catch (const std::exception&) {
+      return DescribeCurrentException().Message;
     } catch (...) {
       return kSUnknownError;
     }

@@ -37,18 +37,26 @@ TVariant TVariantArray::AsVariant() const {
   return TVariant(ref);  // deep copy; `ref` itself owns nothing
 }
 
-TVariant MakeVariantArray(std::initializer_list<TVariant> items) {
-  SAFEARRAY* sa = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(items.size()));
+TVariant NewVariantArray(std::initializer_list<SAFEARRAYBOUND> bounds) {
+  SAFEARRAY* sa = SafeArrayCreate(VT_VARIANT, static_cast<UINT>(bounds.size()), const_cast<SAFEARRAYBOUND*>(bounds.begin()));
   if (!sa) throw std::bad_alloc();
   VARIANT v;
   VariantInit(&v);
   v.vt = VT_ARRAY | VT_VARIANT;
   v.parray = sa;
-  TVariant result = TVariant::Take(v);
+  return TVariant::Take(v);
+}
+
+void PutVariantArrayItem(TVariant& array, const LONG* indices, const VARIANT& value) {
+  const HRESULT hr = SafeArrayPutElement(array.Get().parray, const_cast<LONG*>(indices), const_cast<VARIANT*>(&value));
+  if (FAILED(hr)) RaiseVariantError(hr);
+}
+
+TVariant MakeVariantArray(std::initializer_list<TVariant> items) {
+  TVariant result = NewVariantArray({{static_cast<ULONG>(items.size()), 0}});
   LONG i = 0;
   for (const TVariant& item : items) {
-    HRESULT hr = SafeArrayPutElement(sa, &i, const_cast<VARIANT*>(&item.Get()));
-    if (FAILED(hr)) RaiseVariantError(hr);
+    PutVariantArrayItem(result, &i, item.Get());
     ++i;
   }
   return result;

@@ -31,6 +31,11 @@ private:
 
 // A one-dimensional VT_ARRAY|VT_VARIANT variant with bounds 0..n-1 holding copies of items.
 TVariant MakeVariantArray(std::initializer_list<TVariant> items);
+// A VT_ARRAY|VT_VARIANT variant with one bound per dimension (first dimension first), every
+// element Empty.
+TVariant NewVariantArray(std::initializer_list<SAFEARRAYBOUND> bounds);
+// The element at `indices` (one per dimension) of the array in `array` := a copy of value.
+void PutVariantArrayItem(TVariant& array, const LONG* indices, const VARIANT& value);
 
 // The SAFEARRAY behind an array variant (by value or by reference), or null.
 SAFEARRAY* VariantSafeArray(const VARIANT& value) noexcept;

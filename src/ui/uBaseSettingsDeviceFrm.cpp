@@ -4,6 +4,7 @@
 
 #include "host/uResultCodes.h"
 #include "platform/uExceptions.h"
+#include "uUiStrings.h"
 #include "ufmCommonSettings.h"
 
 HINSTANCE UiModule() noexcept {
@@ -59,7 +60,7 @@ void TfrmBaseSettings::CreateFrm(HWND Parent, TfrmCommonSettings* Owner) {
   FOwnerFrm = Owner;
   FHandle = CreateDialogParamW(UiModule(), MAKEINTRESOURCEW(FTemplateID), Parent, &PageProc,
                                reinterpret_cast<LPARAM>(this));
-  if (!FHandle) throw Exception(L"Не удалось создать страницу настроек");
+  if (!FHandle) throw Exception(kSPageNotCreated);
   OnCreateFrm();
 }
 
@@ -107,7 +108,7 @@ void TfrmBaseSettings::StretchToRight(std::initializer_list<int> IDs, int Margin
 }
 
 void TfrmBaseSettings::ErrorBox(const std::wstring& Text) const {
-  MessageBoxW(GetAncestor(FHandle, GA_ROOT), Text.c_str(), L"Ошибка", MB_OK | MB_ICONERROR);
+  MessageBoxW(GetAncestor(FHandle, GA_ROOT), Text.c_str(), kSErrorCaption, MB_OK | MB_ICONERROR);
 }
 
 std::wstring TfrmBaseSettings::ItemText(int ID) const { return WindowText(GetDlgItem(FHandle, ID)); }

@@ -14,12 +14,12 @@
 #include "platform/uExceptions.h"
 #include "platform/uFiles.h"
 #include "uUiResources.h"
+#include "uUiStrings.h"
 #include "ufmSettingsList.h"
 
 namespace {
 
 constexpr int kPagesHelpContext = 10000;
-constexpr wchar_t kPagesHint[] = L"Настройка параметров и подробная информация о драйвере";
 
 THtmlHelpCall& HtmlHelpCall() {
   static THtmlHelpCall call;
@@ -111,11 +111,10 @@ private:
 // The hints of the controls that have one (shown as tool tips and as context help).
 std::wstring HintOf(int ID) {
   switch (ID) {
-    case IDC_PAGES: return kPagesHint;
-    case IDC_MORE: return L"Дополнительные функции";
-    case IDOK: return L"Сохранить и закрыть";
-    case IDCANCEL: return L"Закрыть без сохранения";
-    case IDC_TIMEOUT_LABEL: return L"Таймаут ожидания выполнения оплаты";
+    case IDC_PAGES: return kSPagesHint;
+    case IDC_MORE: return kSMoreHint;
+    case IDOK: return kSSaveAndCloseHint;
+    case IDCANCEL: return kSCloseWithoutSavingHint;
     default: return {};
   }
 }
@@ -159,10 +158,6 @@ void EnableTabTexture(HWND Page) {
   if (enable) enable(Page, ETDT_ENABLETAB);
 }
 
-std::wstring IncludeTrailingDelimiter(std::wstring Folder) {
-  if (!Folder.empty() && Folder.back() != L'\\' && Folder.back() != L'/') Folder += L'\\';
-  return Folder;
-}
 
 }  // namespace
 
@@ -457,11 +452,10 @@ bool TfrmCommonSettings::HelpFileExists() {
 std::wstring TfrmCommonSettings::GetHelpByID(int ID) {
   switch (ID) {
     case 1000:
-      return L"Дополнительные функции: \r\n - Установка параметров в значегие по умолчанию"
-             L"\r\n - Тест работоспособности устройства\r\n - Отображение полного списка настроек\r\n - Справка";
-    case 1001: return L"Сохранить настройки и закрыть окно";
-    case 1002: return L"Закрыть окно без сохранения настроек";
-    case 1003: return kPagesHint;
+      return kSMoreHelp;
+    case 1001: return kSOkHelp;
+    case 1002: return kSCancelHelp;
+    case 1003: return kSPagesHint;
     default: return {};
   }
 }
@@ -538,19 +532,19 @@ HMENU TfrmCommonSettings::BuildAdditionalMenu() {
   // Asked again each time the menu opens. A value the host left unreadable (Null, say) hides
   // the log entries; the menu still opens, so the settings list can put the value right.
   try {
-    FCapOpenDebugLog = FDeviceManager.GetSettingValueBool(L"DebugLogEnabled");
+    FCapOpenDebugLog = FDeviceManager.GetSettingValueBool(kSettingDebugLogEnabled);
   } catch (const Exception&) {
     FCapOpenDebugLog = false;
   }
   HMENU menu = CreatePopupMenu();
-  if (FCapSetDefault) AppendMenuW(menu, MF_STRING, IDM_RESET, L"Установить значения по-умолчанию");
-  if (FCapDeviceTest) AppendMenuW(menu, MF_STRING, IDM_DEVICETEST, L"Выполнить тест устройства");
-  AppendMenuW(menu, MF_STRING, IDM_SETTINGSLIST, L"Показать полный список настроек");
+  if (FCapSetDefault) AppendMenuW(menu, MF_STRING, IDM_RESET, kSMenuReset);
+  if (FCapDeviceTest) AppendMenuW(menu, MF_STRING, IDM_DEVICETEST, kSMenuDeviceTest);
+  AppendMenuW(menu, MF_STRING, IDM_SETTINGSLIST, kSMenuSettingsList);
   if (FCapOpenDebugLog) {
     HMENU logs = CreatePopupMenu();
-    AppendMenuW(logs, MF_STRING, IDM_OPENCURRENTLOG, L"Открыть текущий отладочный лог");
-    AppendMenuW(logs, MF_STRING, IDM_OPENLOGFOLDER, L"Открыть папку с файлами отладочных логов");
-    AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(logs), L"Просмотр отладочных логов");
+    AppendMenuW(logs, MF_STRING, IDM_OPENCURRENTLOG, kSMenuCurrentDebugLog);
+    AppendMenuW(logs, MF_STRING, IDM_OPENLOGFOLDER, kSMenuDebugLogFolder);
+    AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(logs), kSMenuDebugLogs);
   }
   // The pictures share the check marks' column (the menu has no check marks).
   MENUINFO style{};
@@ -569,7 +563,7 @@ HMENU TfrmCommonSettings::BuildAdditionalMenu() {
   // A separator only before what follows it.
   if (FCapShowHelp) {
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu, MF_STRING, IDM_HELP, L"Справка");
+    AppendMenuW(menu, MF_STRING, IDM_HELP, kSMenuHelp);
     withImage(IDM_HELP, FHelpImage);
   }
   if (FDeviceManager.AddActionsCount() > 0) {
@@ -583,7 +577,7 @@ HMENU TfrmCommonSettings::BuildAdditionalMenu() {
 }
 
 void TfrmCommonSettings::ErrorBox(const std::wstring& Text) {
-  MessageBoxW(FHandle, Text.c_str(), L"Ошибка", MB_OK | MB_ICONERROR);
+  MessageBoxW(FHandle, Text.c_str(), kSErrorCaption, MB_OK | MB_ICONERROR);
 }
 
 void TfrmCommonSettings::RunDeviceTest() {
@@ -609,7 +603,7 @@ void TfrmCommonSettings::RunDeviceTest() {
       message = DescribeResult(code, description);
       ok = code == 0;
     } else {
-      message = L"Не удалось записать текущие настройки";
+      message = kSSettingsNotWritten;
     }
     if (ok) ok = FDeviceManager.DeviceTest(message);
   }
@@ -631,10 +625,12 @@ void TfrmCommonSettings::OpenCurrentDebugLog() {
   localtime_s(&local, &now);
   wchar_t date[16];
   wcsftime(date, 16, L"%Y.%m.%d", &local);
-  const std::wstring file = IncludeTrailingDelimiter(FDeviceManager.DeviceFolder) + L"Debug_" + date + L".log";
+  // No device folder yet: the file name alone.
+  const std::wstring& folder = FDeviceManager.DeviceFolder;
+  const std::wstring file = (folder.empty() ? L"" : IncludeTrailingPathDelimiter(folder)) + L"Debug_" + date + L".log";
   const DWORD attributes = GetFileAttributesW(file.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    ErrorBox(L"Отладочный лог не найден!");
+    ErrorBox(kSDebugLogNotFound);
     return;
   }
   ShellExecuteW(FHandle, nullptr, file.c_str(), nullptr, nullptr, SW_RESTORE);
@@ -642,11 +638,10 @@ void TfrmCommonSettings::OpenCurrentDebugLog() {
 
 void TfrmCommonSettings::OpenDebugLogDirectory() {
   wchar_t file[MAX_PATH] = L"";
-  static const wchar_t kFilter[] = L"Файлы log\0*.log;\0";
   OPENFILENAMEW dialog{};
   dialog.lStructSize = sizeof(dialog);
   dialog.hwndOwner = FHandle;
-  dialog.lpstrFilter = kFilter;
+  dialog.lpstrFilter = kSLogFileFilter;
   dialog.lpstrFile = file;
   dialog.nMaxFile = MAX_PATH;
   dialog.lpstrInitialDir = FDeviceManager.DeviceFolder.empty() ? nullptr : FDeviceManager.DeviceFolder.c_str();

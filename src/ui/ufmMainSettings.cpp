@@ -2,17 +2,17 @@
 
 #include <commctrl.h>
 
+#include "uDriverSettingIDs.h"
 #include "uUiResources.h"
+#include "uUiStrings.h"
 
 namespace {
-
-constexpr wchar_t kTimeoutHint[] = L"Таймаут ожидания выполнения оплаты";
 
 // The number boxes with the names their labels give them.
 constexpr struct {
   int ID;
   const wchar_t* Field;
-} kNumberBoxes[] = {{IDC_LINELENGTH, L"Длина строки квитанции"}, {IDC_TIMEOUT, L"Таймаут ожидания, секунд"}};
+} kNumberBoxes[] = {{IDC_LINELENGTH, kSLineLengthField}, {IDC_TIMEOUT, kSTimeoutField}};
 
 // Digits only, at most what the driver's integer reader takes.
 bool IsWholeNumber(const std::wstring& Text) {
@@ -48,7 +48,7 @@ bool TfrmMainSettings::OnMessage(UINT Msg, WPARAM wParam, LPARAM lParam) {
 
 std::wstring TfrmMainSettings::Hint(int ControlID) const {
   // The box has its label's hint, so that F1 in it says what the number is.
-  return ControlID == IDC_TIMEOUT_LABEL || ControlID == IDC_TIMEOUT ? kTimeoutHint : L"";
+  return ControlID == IDC_TIMEOUT_LABEL || ControlID == IDC_TIMEOUT ? kSTimeoutHint : L"";
 }
 
 std::wstring TfrmMainSettings::SettingText(const std::wstring& ID) const {
@@ -62,11 +62,11 @@ std::wstring TfrmMainSettings::SettingText(const std::wstring& ID) const {
 
 void TfrmMainSettings::OnReadSettings() {
   TfrmBaseSettings::OnReadSettings();
-  SetItemText(IDC_HOST, SettingText(L"Host"));
-  SetItemText(IDC_TERMINALKEY, SettingText(L"TerminalKey"));
-  SetItemText(IDC_PASSWORD, SettingText(L"Password"));
-  SetItemText(IDC_LINELENGTH, SettingText(L"LineLength"));
-  SetItemText(IDC_TIMEOUT, SettingText(L"WaitTimeout"));
+  SetItemText(IDC_HOST, SettingText(kSettingHost));
+  SetItemText(IDC_TERMINALKEY, SettingText(kSettingTerminalKey));
+  SetItemText(IDC_PASSWORD, SettingText(kSettingPassword));
+  SetItemText(IDC_LINELENGTH, SettingText(kSettingLineLength));
+  SetItemText(IDC_TIMEOUT, SettingText(kSettingWaitTimeout));
 }
 
 void TfrmMainSettings::OnSaveSettings(bool& AllowClose) {
@@ -75,7 +75,7 @@ void TfrmMainSettings::OnSaveSettings(bool& AllowClose) {
   for (const auto& box : kNumberBoxes) {
     if (IsWholeNumber(ItemText(box.ID))) continue;
     AllowClose = false;
-    ErrorBox(std::wstring(L"Поле \"") + box.Field + L"\" должно содержать целое число от 0 до 2147483647");
+    ErrorBox(kSNotWholeNumberBefore + std::wstring(box.Field) + kSNotWholeNumberAfter);
     HWND control = GetDlgItem(Handle(), box.ID);
     SetFocus(control);
     SendMessageW(control, EM_SETSEL, 0, -1);
@@ -87,9 +87,9 @@ void TfrmMainSettings::OnSaveSettings() {
   TfrmBaseSettings::OnSaveSettings();
   TBaseDevice& device = DeviceManager();
   // Texts as they stand: the driver reads the numbers at Enable.
-  device.SetSettingValue(L"Host", TVariant::FromString(ItemText(IDC_HOST)));
-  device.SetSettingValue(L"Password", TVariant::FromString(ItemText(IDC_PASSWORD)));
-  device.SetSettingValue(L"TerminalKey", TVariant::FromString(ItemText(IDC_TERMINALKEY)));
-  device.SetSettingValue(L"LineLength", TVariant::FromString(ItemText(IDC_LINELENGTH)));
-  device.SetSettingValue(L"WaitTimeout", TVariant::FromString(ItemText(IDC_TIMEOUT)));
+  device.SetSettingValue(kSettingHost, TVariant::FromString(ItemText(IDC_HOST)));
+  device.SetSettingValue(kSettingPassword, TVariant::FromString(ItemText(IDC_PASSWORD)));
+  device.SetSettingValue(kSettingTerminalKey, TVariant::FromString(ItemText(IDC_TERMINALKEY)));
+  device.SetSettingValue(kSettingLineLength, TVariant::FromString(ItemText(IDC_LINELENGTH)));
+  device.SetSettingValue(kSettingWaitTimeout, TVariant::FromString(ItemText(IDC_TIMEOUT)));
 }

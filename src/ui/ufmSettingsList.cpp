@@ -8,6 +8,7 @@
 #include "platform/uLocale.h"
 #include "uBaseSettingsDeviceFrm.h"
 #include "uUiResources.h"
+#include "uUiStrings.h"
 #include "ufmCommonSettings.h"
 
 namespace {
@@ -20,9 +21,9 @@ constexpr int kCancelHelpContext = 1002;
 
 std::wstring HintOf(int ID) {
   switch (ID) {
-    case IDC_DEFAULT: return L"Установить все значения по-умолчанию";
-    case IDOK: return L"Сохранить и закрыть";
-    case IDCANCEL: return L"Закрыть без сохранения";
+    case IDC_DEFAULT: return kSResetAllHint;
+    case IDOK: return kSSaveAndCloseHint;
+    case IDCANCEL: return kSCloseWithoutSavingHint;
     default: return {};
   }
 }
@@ -31,7 +32,7 @@ std::wstring HintOf(int ID) {
 // through the procedure, and nothing is swallowed).
 void SayCaughtError(HWND Wnd) noexcept {
   try {
-    MessageBoxW(GetAncestor(Wnd, GA_ROOT), CaughtErrorText().c_str(), L"Ошибка", MB_OK | MB_ICONERROR);
+    MessageBoxW(GetAncestor(Wnd, GA_ROOT), CaughtErrorText().c_str(), kSErrorCaption, MB_OK | MB_ICONERROR);
   } catch (...) {
   }
 }
@@ -64,7 +65,7 @@ void TfrmSettingsList::InitDialog() {
   SendMessageW(FHandle, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(LoadIconW(nullptr, IDI_APPLICATION)));
   FList = GetDlgItem(FHandle, IDC_SETTINGS);
   ListView_SetExtendedListViewStyle(FList, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_FLATSB);
-  const wchar_t* captions[] = {L"Наименование", L"Значение", L"По-умолчанию"};
+  const wchar_t* captions[] = {kSColumnName, kSColumnValue, kSColumnDefault};
   for (int i = 0; i < 3; ++i) {
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH;
@@ -98,17 +99,17 @@ void TfrmSettingsList::InitDialog() {
 // share in dialog units, the defaults the rest of the width.
 void TfrmSettingsList::SizeColumns() {
   const int padding = DluToPixelsX(FHandle, 8);
-  int names = ListView_GetStringWidth(FList, L"Наименование");
+  int names = ListView_GetStringWidth(FList, kSColumnName);
   for (int i = 0; i < FDeviceManager.SettingsCount(); ++i)
     names = std::max(names, ListView_GetStringWidth(FList, FDeviceManager.Settings(i)->Name.c_str()));
   RECT client{};
   GetClientRect(FList, &client);
   const int scroll = GetSystemMetrics(SM_CXVSCROLL);
   const int values = DluToPixelsX(FHandle, 70);
-  const int defaults = ListView_GetStringWidth(FList, L"По-умолчанию") + padding;
+  const int defaults = ListView_GetStringWidth(FList, kSColumnDefault) + padding;
   // The names give way first, down to their header, so the other two headers are never cut.
   const int room = client.right - scroll - values - defaults;
-  ListView_SetColumnWidth(FList, 0, std::max(std::min(names + padding, room), ListView_GetStringWidth(FList, L"Наименование") + padding));
+  ListView_SetColumnWidth(FList, 0, std::max(std::min(names + padding, room), ListView_GetStringWidth(FList, kSColumnName) + padding));
   ListView_SetColumnWidth(FList, 1, values);
   ListView_SetColumnWidth(FList, 2, LVSCW_AUTOSIZE_USEHEADER);
 }
@@ -160,8 +161,8 @@ void TfrmSettingsList::ShowRowMenu(LPARAM At) {
     ClientToScreen(FList, &at);
   }
   HMENU menu = CreatePopupMenu();
-  AppendMenuW(menu, MF_STRING, IDM_EDIT, L"Редактировать");
-  AppendMenuW(menu, MF_STRING, IDM_ROWDEFAULT, L"По-умолчанию");
+  AppendMenuW(menu, MF_STRING, IDM_EDIT, kSMenuEdit);
+  AppendMenuW(menu, MF_STRING, IDM_ROWDEFAULT, kSMenuRowDefault);
   TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN, at.x, at.y, 0, FHandle, nullptr);
   DestroyMenu(menu);
 }
@@ -169,7 +170,7 @@ void TfrmSettingsList::ShowRowMenu(LPARAM At) {
 void TfrmSettingsList::SayRefused() {
   const TSettingStruct* setting = FDeviceManager.Settings(FEditIndex);
   const std::wstring name = setting ? setting->Name : L"";
-  MessageBoxW(FHandle, (L"Значение настройки \"" + name + L"\" должно быть числом").c_str(), L"Ошибка",
+  MessageBoxW(FHandle, (kSNotANumberBefore + name + kSNotANumberAfter).c_str(), kSErrorCaption,
               MB_OK | MB_ICONERROR);
   FRefusing = false;
   if (IsWindowVisible(FEdEdit)) {
