@@ -492,7 +492,7 @@ TDoctorStep TlsStep(const TDoctorTarget& t, const std::wstring& Through, TProbe&
   // Judged as the driver's requests judge it: the system's chain and the SSL policy for this name.
   FILETIME now{};
   GetSystemTimeAsFileTime(&now);
-  const bool expired = CompareFileTime(&now, &cert->pCertInfo->NotAfter) > 0;
+  const bool leafExpired = CompareFileTime(&now, &cert->pCertInfo->NotAfter) > 0;
   const bool early = CompareFileTime(&now, &cert->pCertInfo->NotBefore) < 0;
   DWORD policyError = 0, chainStatus = 0;
   CERT_CHAIN_PARA para{};
@@ -519,6 +519,9 @@ TDoctorStep TlsStep(const TDoctorTarget& t, const std::wstring& Through, TProbe&
   } else {
     policyError = GetLastError() ? GetLastError() : static_cast<DWORD>(CERT_E_CHAINING);
   }
+  // The chain's own word on time too: a certificate in it (an intermediate) may be the expired one.
+  const bool expired = !early && (leafExpired || policyError == static_cast<DWORD>(CERT_E_EXPIRED) ||
+                       (chainStatus & CERT_TRUST_IS_NOT_TIME_VALID));
   const bool untrusted = policyError == static_cast<DWORD>(CERT_E_UNTRUSTEDROOT) ||
                          policyError == static_cast<DWORD>(CERT_E_CHAINING) ||
                          (chainStatus & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN));
@@ -551,12 +554,18 @@ TDoctorStep TlsStep(const TDoctorTarget& t, const std::wstring& Through, TProbe&
              L"requires (for example through the Windows root certificate update) into the computer's Trusted Root "
              L"Certification Authorities store. If a proxy or antivirus replaces the certificate, add its root there "
              L"too or exclude the bank's address from its inspection.");
-  } else if (policyError) {
+  } else if (policyError == static_cast<DWORD>(CERT_E_CN_NO_MATCH)) {
     Fail(s, facts + L": " + trusted,
          L"Сертификат сервера не подходит для адреса " + t.Host + L": проверьте имя в настройке Host (оно должно совпадать "
              L"с именем в сертификате банка).",
          L"The server's certificate does not fit the address " + t.Host + L": check the name in the Host setting (it must "
              L"be the name in the bank's certificate).");
+  } else if (policyError) {
+    Fail(s, facts + L": " + trusted,
+         L"Windows не принимает сертификат сервера банка (" + SystemText(policyError) + L"): передайте этот отчёт в "
+             L"поддержку банка.",
+         L"Windows does not accept the bank server's certificate (" + SystemText(policyError) + L"): send this report to "
+             L"the bank's support.");
   } else {
     s.Text = facts + L", trusted";
   }
