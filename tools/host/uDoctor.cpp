@@ -396,8 +396,12 @@ std::wstring HandshakeProtocol(const TDoctorTarget& t) {
     const ULONG want = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY |
                        ISC_REQ_STREAM | ISC_REQ_MANUAL_CRED_VALIDATION;
     SECURITY_STATUS status = SEC_I_CONTINUE_NEEDED;
-    // A handshake takes a few round trips; a server that never finishes one is cut off.
-    for (int round = 0; round < 32 && (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_INCOMPLETE_MESSAGE); ++round) {
+    // A handshake takes a few round trips; a server that never finishes one (or drips it) is
+    // cut off after one wait's length in all.
+    const ULONGLONG started = GetTickCount64();
+    for (int round = 0; round < 32 && GetTickCount64() - started < kWaitMs &&
+                        (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_INCOMPLETE_MESSAGE);
+         ++round) {
       if (haveContext && (in.empty() || status == SEC_E_INCOMPLETE_MESSAGE)) {
         char buf[16384];
         const int n = recv(sock, buf, sizeof buf, 0);
