@@ -221,6 +221,9 @@ case "$WHAT" in
     doctor_case expired 6 "https://localhost:$expired/v2" -- \
       '"step":"tls","ok":false,"text":"[^"]*the certificate has expired","protocol":"[^"]*","subject":"CN=localhost","issuer":"CN=Tolvaro sandbox test CA [^"]*","expires":"2020-01-02 00:00:00 UTC","trusted":"no: expired"' \
       '"advice_ru":"Сертификат сервера банка просрочен'
+    # The address instead of the certificate's name: the certificate is not for it.
+    doctor_case wrong-name 6 "https://127.0.0.1:${https##*:}/v2" -- \
+      '"step":"tls","ok":false,[^}]*"trusted":"no: it is not for the name 127\.0\.0\.1"' '"advice_en":"The server.s certificate does not fit the address 127\.0\.0\.1'
     # A wrong clock is said, and the bank is still asked.
     doctor_case skewed 6 "https://localhost:$skewed/v2" -- '"step":"tls","ok":true' \
       '"step":"clock","ok":false,"text":"the clock is 10 min ahead of the server' '"offset":"(59[0-9]|60[0-9])"' \
