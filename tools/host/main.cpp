@@ -26,6 +26,7 @@
 #include "platform/uComPtr.h"
 #include "platform/uSafeArray.h"
 #include "platform/uVariant.h"
+#include "uDoctor.h"
 #include "uHostConsole.h"
 
 using namespace hostconsole;
@@ -377,6 +378,14 @@ const std::vector<THelp>& Commands() {
        L"(or one a line from standard input when none is given). $QR stands for the last\n"
        L"registered QR code ID, $PAYMENT for the last payment ID; 'sleep SECONDS' pauses.\n"
        L"Stops at the first failure and exits with its code."},
+      {L"doctor", L"[PAYMENT_ID]",
+       L"Checks the way to the bank with the driver's settings, one line per step: the Host URL,\n"
+       L"the proxy the driver uses, the name, a TCP connection, the TLS handshake (protocol, the\n"
+       L"server certificate's subject, issuer, expiry, and whether Windows trusts it), this\n"
+       L"computer's clock against the server's Date; then the driver's device test (a QR code\n"
+       L"for 1000.00 registered and withdrawn at once), or with PAYMENT_ID its status instead.\n"
+       L"A failing step says what to do, in Russian and English. Exit code 6 when a step before\n"
+       L"the bank's failed (the clock included); the bank's own failure exits as other commands."},
   };
   return list;
 }
@@ -397,7 +406,7 @@ const wchar_t kUsage[] =
     L"\n"
     L"exit codes: 0 success, 1 the operation failed, 2 bad command line or settings file,\n"
     L"            3 device not ready (result 70, 201), 4 input refused (result 1003, 1004),\n"
-    L"            5 the driver could not be created\n"
+    L"            5 the driver could not be created, 6 doctor: the way to the bank failed\n"
     L"\n"
     L"commands:\n";
 
@@ -479,6 +488,7 @@ public:
     if (cmd == L"status") return Status(args);
     if (cmd == L"refund") return Refund(args);
     if (cmd == L"unregister") return Unregister(args);
+    if (cmd == L"doctor") return Doctor(args);
     throw TUsageError("unknown command");
   }
 
@@ -741,6 +751,106 @@ private:
     if (r.Code) return Fail(L"unregister", r.Code, r.Text);
     Report(L"unregister", {{L"QrCodeID", args[0]}});
     return exOK;
+  }
+
+  // A Host URL as shown: a user name or password in it is never repeated.
+  static std::wstring ShownUrl(const std::wstring& url) {
+    const size_t scheme = url.find(L"://");
+    const size_t start = scheme == std::wstring::npos ? 0 : scheme + 3;
+    const size_t end = url.find_first_of(L"/?#", start);
+    const size_t at = url.substr(0, end).rfind(L'@');
+    if (at == std::wstring::npos || at < start) return url;
+    return url.substr(0, start) + L"***@" + url.substr(at + 1);
+  }
+
+  // The bank's step: the driver's own device test through the host's methods (Enable, a QR
+  // code for 1000.00 registered and withdrawn at once), or a payment's status.
+  TDoctorStep BankStep(const std::vector<std::wstring>& args, int& exit) {
+    TDoctorStep s{L"bank"};
+    const auto failed = [&](const std::wstring& call, const TCallResult& r) {
+      s.Ok = false;
+      s.Text = call + L": result " + std::to_wstring(r.Code) + L": " + r.Text;
+      s.Fields.push_back({L"code", std::to_wstring(r.Code)});
+      s.AdviceRu = L"Соединение с банком в порядке, но банк или драйвер отказал: «" + r.Text +
+                   L"». Проверьте настройки TerminalKey и Password (их выдаёт банк); если ошибка повторяется, включите "
+                   L"DebugLogEnabled, повторите проверку и передайте журнал в поддержку банка.";
+      s.AdviceEn = L"The way to the bank works, but the bank or the driver refused: \"" + r.Text +
+                   L"\". Check the settings TerminalKey and Password (the bank issues them); if it happens again, turn "
+                   L"DebugLogEnabled on, run the check again and send the log to the bank's support.";
+      exit = ExitCodeOfResult(r.Code) ? ExitCodeOfResult(r.Code) : exFailed;
+      return s;
+    };
+    TCallResult r = Host().Call(L"Enable");
+    if (r.Code) return failed(L"Enable", r);
+    FEnabled = true;
+    if (!args.empty()) {
+      r = Host().Call(L"GetQrCodeStatus", Arr({TVariant::FromString(args[0]), TVariant::FromString(args[0])}));
+      if (r.Code) return failed(L"GetQrCodeStatus " + args[0], r);
+      const int32_t status = VariantToInt(Item(r.Out, 4).Get());
+      s.Text = L"payment " + args[0] + L": status " + std::to_wstring(status) + L" (" + StatusName(status) + L"), amount " +
+               FormatAmount(VariantToCurrency(Item(r.Out, 0).Get()));
+      s.Fields.push_back({L"status", std::to_wstring(status)});
+      return s;
+    }
+    r = Host().Call(L"RegisterQrCode", Arr({TVariant::FromCurrency(1000 * 10000), TVariant::FromString(L"")}));
+    if (r.Code) return failed(L"RegisterQrCode 1000.00", r);
+    const std::wstring qr = Str(Item(r.Out, 0));
+    s.Fields.push_back({L"QrCodeID", qr});
+    TCallResult w = Host().Call(L"UnregisterQrCode", Arr({TVariant::FromString(qr)}));
+    if (w.Code) return failed(L"UnregisterQrCode " + qr + L" (the test QR code stays open at the bank)", w);
+    s.Text = L"device test: QR code " + qr + L" for 1000.00 registered and withdrawn";
+    return s;
+  }
+
+  int Doctor(const std::vector<std::wstring>& args) {
+    Need(args, 0, 1, "doctor [PAYMENT_ID]");
+    std::wstring url;
+    for (const auto& s : Host().Settings())
+      if (s.Id == L"Host") url = Str(s.Value);
+    std::vector<TDoctorStep> steps = DoctorNetworkSteps(url);
+    int exit = exOK;
+    bool reachable = true;  // every step up to TLS passed: the bank can be asked
+    for (const auto& s : steps)
+      if (!s.Ok) {
+        exit = exConnection;
+        if (s.Name != L"clock") reachable = false;
+      }
+    if (reachable && !steps.empty() && steps.back().Name == L"clock") {
+      int bankExit = exOK;
+      steps.push_back(BankStep(args, bankExit));
+      if (!exit) exit = bankExit;
+    }
+    if (FOptions.Json) {
+      std::string json = "{\"command\":\"doctor\",\"ok\":" + std::string(exit ? "false" : "true") + ",\"exit\":" +
+                         std::to_string(exit) + ",\"host\":" + JsonString(ShownUrl(url)) + ",\"steps\":[";
+      for (size_t i = 0; i < steps.size(); ++i) {
+        const TDoctorStep& s = steps[i];
+        json += std::string(i ? "," : "") + "{\"step\":" + JsonString(s.Name) + ",\"ok\":" + (s.Ok ? "true" : "false") +
+                ",\"text\":" + JsonString(s.Text);
+        for (const auto& f : s.Fields) json += "," + JsonString(f.Key) + ":" + JsonString(f.Value);
+        if (!s.Ok) json += ",\"advice_ru\":" + JsonString(s.AdviceRu) + ",\"advice_en\":" + JsonString(s.AdviceEn);
+        json += "}";
+      }
+      OutRaw(json + "]}\n");
+      return exit;
+    }
+    std::wstring text = L"doctor: Host " + ShownUrl(url) + L" (settings file " + FOptions.Config + L")\n";
+    for (const auto& s : steps) {
+      text += L"  " + s.Name + std::wstring(6 - std::min<size_t>(s.Name.size(), 5), L' ') + (s.Ok ? L"OK    " : L"FAIL  ") +
+              s.Text + L"\n";
+      if (!s.Ok) {
+        text += L"        что делать: " + s.AdviceRu + L"\n";
+        text += L"        what to do: " + s.AdviceEn + L"\n";
+      }
+    }
+    text += exit ? L"doctor: failed at " + [&] {
+      for (const auto& s : steps)
+        if (!s.Ok) return s.Name;
+      return std::wstring();
+    }() + L" (exit " + std::to_wstring(exit) + L")\n"
+                 : L"doctor: OK\n";
+    Out(text);
+    return exit;
   }
 
   TOptions FOptions;

@@ -23,6 +23,7 @@ enum TExitCode : int {
   exDeviceState = 3,  // the device is not enabled or not configured (70, 201)
   exBadRequest = 4,   // the driver refused the input or the command (1003, 1004)
   exNoDriver = 5,     // the driver could not be created or called
+  exConnection = 6,   // doctor: the way to the bank failed (address, name, connection, proxy, TLS, clock)
 };
 
 int ExitCodeOfResult(int32_t ResultCode) noexcept;

@@ -52,6 +52,8 @@ const char kUsage[] =
     "  --info KEY=VALUE        an extra line for the info file; repeatable\n"
     "  --log FILE              append a line for every request (default: standard output)\n"
     "  --threads N             worker threads per listener (default 32)\n"
+    "  --date-offset SECONDS   the Date header of every answer is this far from the real time\n"
+    "                          (negative: behind), for clients that check their clock\n"
     "  --help                  this text\n"
     "\n"
     "Bank operations: POST <any prefix>/Init, /GetQr, /GetState, /Cancel, /SbpPayTest.\n"
@@ -138,6 +140,19 @@ std::string CertificateProblem(const std::string& cert, const std::string& key) 
   return {};
 }
 
+// Seconds added to the real time in every answer's Date header (--date-offset).
+long long gDateOffset = 0;
+
+// The Date header's value (RFC 9110's IMF-fixdate), shifted by --date-offset.
+std::string HttpDate() {
+  const std::time_t t = std::time(nullptr) + static_cast<std::time_t>(gDateOffset);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char buf[64];
+  std::strftime(buf, sizeof buf, "%a, %d %b %Y %H:%M:%S GMT", &tm);  // the C locale's names: never setlocale'd
+  return buf;
+}
+
 // Stops delays early on shutdown.
 std::mutex gStopLock;
 std::condition_variable gStopCv;
@@ -207,6 +222,7 @@ bool WriteRawAnswer(const httplib::Request& req, const Answer& a) {
   std::string text = "HTTP/1.1 " + std::to_string(a.Status) + " " + a.Reason + "\r\n";
   if (!a.ContentType.empty()) text += "Content-Type: " + a.ContentType + "\r\n";
   for (const auto& [name, value] : a.Headers) text += name + ": " + value + "\r\n";
+  text += "Date: " + HttpDate() + "\r\n";
   text += "Content-Length: " + std::to_string(a.Body.size()) + "\r\nConnection: close\r\n\r\n" + a.Body;
   for (size_t sent = 0; sent < text.size();) {
     const ssize_t n = send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
@@ -283,6 +299,7 @@ void Install(httplib::Server& srv, Bank& bank, RequestLog& log, bool tls, int th
     Answer a = bank.Handle(r, control);
     const long long waited = a.DelayMs > 0 ? Delay(a.DelayMs) : 0;
     const char* what = "";
+    res.set_header("Date", HttpDate());
     if (a.K == Answer::Kind::Drop) {
       DropConnection(req);
       what = " (dropped)";
@@ -424,6 +441,12 @@ int main(int argc, char** argv) {
       infoExtra.push_back(v);
     } else if (arg == "--log") {
       if (!value(logFile)) return Fail("--log needs a file");
+    } else if (arg == "--date-offset") {
+      if (!value(v)) return Fail("--date-offset needs SECONDS");
+      const auto n = sandbox::ParseInteger(v);
+      if (!n || *n > 100LL * 365 * 86400 || *n < -100LL * 365 * 86400)
+        return Fail("--date-offset takes whole seconds, at most 100 years either way");
+      gDateOffset = *n;
     } else if (arg == "--threads") {
       if (!value(v)) return Fail("--threads needs a number");
       const auto n = sandbox::ParseInteger(v);

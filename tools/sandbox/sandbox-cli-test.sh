@@ -30,6 +30,31 @@ timeout 20 "$bin" --https 127.0.0.1:0 --cert "$dir/bad.pem" --key "$dir/bad.pem"
 check "a bad certificate is a clear start-up error" \
   $([ $rc = 2 ] && grep -q "cannot load the certificate $dir/bad.pem" "$dir/cert.out"; echo $?)
 
+timeout 20 "$bin" --date-offset soon >"$dir/offset.out" 2>&1; rc=$?
+check "a bad --date-offset is a clear start-up error" $([ $rc = 2 ] && grep -q -- "--date-offset takes whole seconds" "$dir/offset.out"; echo $?)
+
+# Every answer has a Date header: the real time on the fixture's sandbox, ten minutes behind
+# with --date-offset -600 (a client's clock check reads it).
+date_of() { curl -s -m 10 -o /dev/null -D - "$1/v2/Init" -X POST -d '{}' | sed -n 's/^[Dd]ate: *//p' | tr -d '\r'; }
+fixture_http=$(sed -n 's/^http=//p' "$TOLVARO_SANDBOX")
+real=$(date -d "$(date_of "$fixture_http")" +%s 2>/dev/null || echo 0)
+check "the Date header is the real time" $([ $((real - $(date +%s))) -ge -60 ] && [ $((real - $(date +%s))) -le 60 ]; echo $?)
+rm -f "$dir/info"
+"$bin" --http 127.0.0.1:0 --date-offset -600 --info-file "$dir/info" --log "$dir/offset.log" </dev/null >"$dir/offset-run.out" 2>&1 &
+pid=$!
+for _ in $(seq 1 200); do [ -s "$dir/info" ] && break; sleep 0.1; done
+shifted=$(date -d "$(date_of "$(sed -n 's/^http=//p' "$dir/info")")" +%s 2>/dev/null || echo 0)
+diff=$(($(date +%s) - shifted))
+check "--date-offset -600 puts the Date ten minutes behind (got $diff s)" $([ $diff -ge 540 ] && [ $diff -le 660 ]; echo $?)
+kill -TERM "$pid"; wait "$pid"; pid=
+
+# The fixture's expired certificate: issued by its CA for localhost, and expired.
+ca=$(sed -n 's/^ca_pem=//p' "$TOLVARO_SANDBOX"); expired=$(sed -n 's/^expired_pem=//p' "$TOLVARO_SANDBOX")
+openssl verify -CAfile "$ca" "$expired" >"$dir/expired.out" 2>&1
+check "the fixture's expired certificate is its CA's and has expired" \
+  $(grep -q 'certificate has expired' "$dir/expired.out" && openssl verify -no_check_time -CAfile "$ca" "$expired" >/dev/null 2>&1 \
+    && openssl x509 -in "$expired" -noout -ext subjectAltName | grep -q 'DNS:localhost'; echo $?)
+
 # SIGTERM while a request hangs in a long delay.
 rm -f "$dir/info"
 "$bin" --http 127.0.0.1:0 --terminal T:P --info-file "$dir/info" --log "$dir/requests.log" </dev/null >"$dir/run.out" 2>&1 &

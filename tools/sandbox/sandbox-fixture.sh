@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The test run's bank sandbox, as a ctest fixture of one build tree.
 #   sandbox-fixture.sh start SANDBOX_BINARY WORKDIR   make a throw-away CA and a server certificate
-#                                                     for localhost, start the sandbox, wait until
-#                                                     it listens (WORKDIR/sandbox.info)
+#                                                     for localhost (and an expired one of the same
+#                                                     CA, not served), start the sandbox, wait
+#                                                     until it listens (WORKDIR/sandbox.info)
 #   sandbox-fixture.sh stop WORKDIR                   stop it by its PID
 # The sandbox's output goes to WORKDIR/sandbox.out, its request log to WORKDIR/requests.log.
 # A start that fails says what failed and why in its first line, with the file to read; the
@@ -46,7 +47,7 @@ case "$cmd" in
     (
       set -e
       cd "$dir"
-      rm -f ca.key ca.pem ca.der server.key server.csr server.pem ca.srl
+      rm -f ca.key ca.pem ca.der server.key server.csr server.pem server-expired.pem ca.srl
       openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 \
         -subj "/CN=Tolvaro sandbox test CA $$" \
         -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign"
@@ -55,6 +56,12 @@ case "$cmd" in
       openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 \
         -extfile server.ext
       openssl x509 -in ca.pem -outform DER -out ca.der
+      # The same key and name, signed by the same CA, valid for one day in 2020: a server
+      # whose certificate has expired, for clients that must tell that from an untrusted one.
+      rm -rf expired && mkdir expired && : >expired/index.txt
+      printf '[ca]\ndefault_ca=expired\n[expired]\ndatabase=expired/index.txt\nnew_certs_dir=expired\nserial=expired/serial\npolicy=any\ndefault_md=sha256\n[any]\ncommonName=supplied\n' >expired/ca.cnf
+      openssl ca -batch -config expired/ca.cnf -cert ca.pem -keyfile ca.key -in server.csr -out server-expired.pem \
+        -startdate 20200101000000Z -enddate 20200102000000Z -extfile server.ext -notext -rand_serial
     ) >"$dir/openssl.out" 2>&1 || start_failed "openssl could not make the test certificates" "$dir/openssl.out"
 
     listen_args=(--http 127.0.0.1:0 --https 127.0.0.1:0)
@@ -65,6 +72,7 @@ case "$cmd" in
     fi
     setsid "$bin" "${listen_args[@]}" --cert "$dir/server.pem" --key "$dir/server.key" \
       --info-file "$dir/sandbox.info" --info "ca_pem=$dir/ca.pem" --info "ca_der=$dir/ca.der" \
+      --info "cert_pem=$dir/server.pem" --info "key_pem=$dir/server.key" --info "expired_pem=$dir/server-expired.pem" \
       --log "$dir/requests.log" </dev/null >"$dir/sandbox.out" 2>&1 &
     pid=$!
     echo "$pid" >"$dir/sandbox.pid"

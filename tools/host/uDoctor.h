@@ -1,0 +1,45 @@
+#pragma once
+// The console's connection check: the steps between the driver's Host setting and the bank,
+// each with what it found and, when it fails, what to do (in Russian and English).
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace hostconsole {
+
+struct TDoctorField {
+  std::wstring Key, Value;
+};
+
+struct TDoctorStep {
+  TDoctorStep() = default;
+  explicit TDoctorStep(std::wstring AName) : Name(std::move(AName)) {}
+  std::wstring Name;  // url, proxy, name, tcp, tls, clock, bank
+  bool Ok = true;
+  std::wstring Text;                // what was found, one line
+  std::wstring AdviceRu, AdviceEn;  // what to do, when it failed
+  std::vector<TDoctorField> Fields;
+};
+
+// The parts of a Host URL the driver connects to.
+struct TDoctorTarget {
+  bool Secure = false;
+  std::wstring Host;  // an IPv6 literal without brackets
+  unsigned Port = 0;
+  std::wstring Path;
+};
+
+// Reads Host as the driver's transport does: http or https, a host, a port 1..65535, no user
+// name or password. False with the step's failure otherwise.
+bool DoctorParseUrl(const std::wstring& Url, TDoctorTarget& Target, TDoctorStep& Step);
+
+// The proxy a named-proxy list (WinHTTP's "host:port" or "http=a:1;https=b:2" form) gives for
+// the scheme and host, bypass list considered; empty: go direct.
+std::wstring DoctorProxyFor(const std::wstring& ProxyList, const std::wstring& Bypass, bool Secure,
+                            const std::wstring& Host);
+
+// Every network step in order, stopping at the first one that leaves the next without ground
+// (the clock's failure does not). The steps' failures are the connection's, never the driver's.
+std::vector<TDoctorStep> DoctorNetworkSteps(const std::wstring& Url);
+
+}  // namespace hostconsole
