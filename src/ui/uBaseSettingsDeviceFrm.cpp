@@ -39,6 +39,14 @@ std::wstring CaughtErrorText() {
   return e.Message.empty() ? e.ClassName : e.Message;
 }
 
+INT_PTR RunModalDialog(int TemplateID, HWND Owner, DLGPROC Proc, LPARAM Param, std::wstring& InitError) {
+  InitError.clear();
+  const INT_PTR result = DialogBoxParamW(UiModule(), MAKEINTRESOURCEW(TemplateID), Owner, Proc, Param);
+  if (!InitError.empty()) throw Exception(InitError);
+  if (result == -1) RaiseOSError(GetLastError());
+  return result;
+}
+
 namespace {
 
 // Hourglass while a page tries its values on the device.

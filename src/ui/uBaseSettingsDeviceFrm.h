@@ -84,3 +84,8 @@ int DluToPixelsY(HWND Dialog, int Dlu);
 
 // The text of whatever the caller caught, for an error box.
 std::wstring CaughtErrorText();
+
+// Shows a modal dialog of this module's templates. A set-up failure that the dialog procedure
+// wrote into InitError is raised with its text (not returned as a cancel), as is a template that
+// could not be shown.
+INT_PTR RunModalDialog(int TemplateID, HWND Owner, DLGPROC Proc, LPARAM Param, std::wstring& InitError);

@@ -199,12 +199,7 @@ TfrmCommonSettings::~TfrmCommonSettings() {
 }
 
 INT_PTR TfrmCommonSettings::ShowModal() {
-  FInitError.clear();
-  const INT_PTR result = DialogBoxParamW(UiModule(), MAKEINTRESOURCEW(IDD_COMMON_SETTINGS), nullptr, &DialogProc,
-                                         reinterpret_cast<LPARAM>(this));
-  if (!FInitError.empty()) throw Exception(FInitError);
-  if (result == -1) RaiseOSError(GetLastError());
-  return result;
+  return RunModalDialog(IDD_COMMON_SETTINGS, nullptr, &DialogProc, reinterpret_cast<LPARAM>(this), FInitError);
 }
 
 TfrmCommonSettings::TBusy::TBusy(TfrmCommonSettings& Dialog) : FDialog(Dialog), FFocus(GetFocus()) {

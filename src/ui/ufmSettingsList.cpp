@@ -53,12 +53,7 @@ std::wstring SettingValueText(const TVariant& Value) {
 TfrmSettingsList::TfrmSettingsList(TBaseDevice& ADeviceManager) : FDeviceManager(ADeviceManager) {}
 
 INT_PTR TfrmSettingsList::ShowModal(HWND Owner) {
-  FInitError.clear();
-  const INT_PTR result = DialogBoxParamW(UiModule(), MAKEINTRESOURCEW(IDD_SETTINGS_LIST), Owner, &DialogProc,
-                                         reinterpret_cast<LPARAM>(this));
-  if (!FInitError.empty()) throw Exception(FInitError);
-  if (result == -1) RaiseOSError(GetLastError());
-  return result;
+  return RunModalDialog(IDD_SETTINGS_LIST, Owner, &DialogProc, reinterpret_cast<LPARAM>(this), FInitError);
 }
 
 void TfrmSettingsList::InitDialog() {

@@ -189,6 +189,23 @@ inline std::vector<std::pair<HWND, std::wstring>> ToolTips(HWND Owner) {
   return tools;
 }
 
+// Waits (bounded) for a popup menu, reads its captions ("" for a separator) and closes it with
+// Escape; empty when none came up.
+inline std::vector<std::wstring> TakeMenuCaptions() {
+  std::vector<std::wstring> captions;
+  HWND menuWindow = WaitWindow(L"#32768", L"");
+  if (!menuWindow) return captions;
+  HMENU menu = reinterpret_cast<HMENU>(SendMessageW(menuWindow, MN_GETHMENU, 0, 0));
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+    wchar_t text[256] = L"";
+    GetMenuStringW(menu, i, text, 256, MF_BYPOSITION);
+    captions.push_back(text);
+  }
+  PostMessageW(menuWindow, WM_KEYDOWN, VK_ESCAPE, 0);
+  WaitGone(menuWindow);
+  return captions;
+}
+
 // A message box's text (its static has ID 0xFFFF).
 inline std::wstring MessageBoxText(HWND Box) { return ItemText(Box, 0xFFFF); }
 

@@ -77,16 +77,7 @@ TEST_F(PageProtocolFixture, WithoutDevicePagesOnlyInformationAndNoReset) {
                   HWND pages = Item(dialog, IDC_PAGES);
                   EXPECT_EQ(SendMessageW(pages, TCM_GETITEMCOUNT, 0, 0), 1);
                   Click(dialog, IDC_MORE);
-                  if (HWND menuWindow = WaitWindow(L"#32768", L"")) {
-                    HMENU m = reinterpret_cast<HMENU>(SendMessageW(menuWindow, MN_GETHMENU, 0, 0));
-                    for (int i = 0; i < GetMenuItemCount(m); ++i) {
-                      wchar_t text[256] = L"";
-                      GetMenuStringW(m, i, text, 256, MF_BYPOSITION);
-                      menu.push_back(text);
-                    }
-                    PostMessageW(menuWindow, WM_KEYDOWN, VK_ESCAPE, 0);
-                    WaitGone(menuWindow);
-                  }
+                  menu = TakeMenuCaptions();
                   Click(dialog, IDCANCEL);
                   WaitGone(dialog);
                 });

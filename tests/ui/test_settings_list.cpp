@@ -176,16 +176,7 @@ TEST_F(SettingsListFixture, TabLeavesTheEditorAndTheRowMenuOpensFromTheKeyboard)
     // Shift+F10 and the Menu key arrive as WM_CONTEXTMENU without a position.
     Select(view, 0);
     PostMessageW(view, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(view), -1);
-    if (HWND menuWindow = WaitWindow(L"#32768", L"")) {
-      HMENU m = reinterpret_cast<HMENU>(SendMessageW(menuWindow, MN_GETHMENU, 0, 0));
-      for (int i = 0; i < GetMenuItemCount(m); ++i) {
-        wchar_t text[256] = L"";
-        GetMenuStringW(m, i, text, 256, MF_BYPOSITION);
-        menu.push_back(text);
-      }
-      PostMessageW(menuWindow, WM_KEYDOWN, VK_ESCAPE, 0);
-      WaitGone(menuWindow);
-    }
+    menu = TakeMenuCaptions();
     Click(list, IDOK);
   });
   EXPECT_EQ(menu, (std::vector<std::wstring>{L"Редактировать", L"По-умолчанию"}));
