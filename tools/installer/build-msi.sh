@@ -12,9 +12,17 @@ stage="$out/stage"
 # Packages of another version left from an earlier build would be shipped with these.
 rm -rf "$stage" "$out"/tolvaro-*.msi
 mkdir -p "$stage/x86" "$stage/x64"
-# Stripping rewrites the file, so the signature is made afterwards, on what is shipped.
-"$strip32" -o "$stage/x86/tolvaro.dll" "$dll32"
-"$strip64" -o "$stage/x64/tolvaro.dll" "$dll64"
+# Stripping rewrites the file, so the signature is made afterwards, on what is shipped. The build
+# trees' DLLs are signed already: their signature goes first (stripping a signed file leaves a
+# certificate table that no longer ends the file, which signing tools refuse).
+unsigned() {
+  osslsigncode remove-signature -in "$1" -out "$2" >/dev/null 2>&1 || cp "$1" "$2"
+}
+unsigned "$dll32" "$stage/x86/linked.dll"
+unsigned "$dll64" "$stage/x64/linked.dll"
+"$strip32" -o "$stage/x86/tolvaro.dll" "$stage/x86/linked.dll"
+"$strip64" -o "$stage/x64/tolvaro.dll" "$stage/x64/linked.dll"
+rm "$stage/x86/linked.dll" "$stage/x64/linked.dll"
 "$sign" "$stage/x86/tolvaro.dll" "$identity" "$description"
 "$sign" "$stage/x64/tolvaro.dll" "$identity" "$description"
 cp "$help" "$stage/x86/help.chm"
