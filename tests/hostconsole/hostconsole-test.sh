@@ -104,6 +104,11 @@ case "$WHAT" in
     run 2 'usage:' 
     for c in info settings check register pay status refund unregister dialog session doctor; do
       run 0 "usage: tolvaro_host \\[OPTIONS\\] $c" "$c" --help
+      # The arguments a command's help names are those its usage error names (too many given).
+      case $c in settings | session) continue ;; esac
+      form=$(sed -n 's/^usage: tolvaro_host \[OPTIONS\] //p' out.txt | head -n 1 | sed 's/ *$//')
+      form=${form//[/\\[} form=${form//]/\\]}  # brackets are the only special characters in it
+      run 2 "^tolvaro_host: usage: tolvaro_host $form\$" "$c" 1 2 3 4 5 6 7 8 9
     done
     run 2 "unknown command 'frobnicate'" frobnicate
     run 2 'unknown option --colour' --colour info

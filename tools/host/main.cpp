@@ -366,11 +366,15 @@ const std::vector<THelp>& Commands() {
        L"Without arguments: the driver's settings with the values this console gives it.\n"
        L"Id=value: sets a setting (checked by the driver) and keeps it in the settings file.\n"
        L"--load FILE: takes every Id=value line of FILE."},
-      {L"check", L"", L"Runs CheckHealth: whether the device enables with the settings given."},
+      {L"check", L"", L"Runs CheckHealth: whether the device enables with the settings given. No request\n"
+                     L"goes to the bank: 'doctor' checks the way to the bank and the terminal's credentials."},
       {L"register", L"AMOUNT [DETAILS]", L"Registers a QR code for AMOUNT (123.45); prints its ID and payload."},
       {L"pay", L"ID [ORDER]", L"Waits until the customer pays QR code ID (at most the setting WaitTimeout); prints the receipt.\nORDER defaults to ID (this driver answers the bank's PaymentId as both)."},
       {L"status", L"ID [ORDER]", L"The status of QR code ID (GetQrCodeStatus)."},
-      {L"refund", L"AMOUNT ID", L"Refunds AMOUNT of payment ID; prints the refund receipt."},
+      {L"refund", L"AMOUNT ID [QRID]",
+       L"Refunds AMOUNT of payment ID; prints the refund receipt. QRID, the QR code ID the receipt\n"
+       L"shows, defaults to ID (this driver answers the bank's PaymentId as both). Each refund is a\n"
+       L"new one: before repeating one whose outcome is unknown, compare what 'status ID' says is left."},
       {L"unregister", L"ID", L"Withdraws QR code ID before it is paid."},
       {L"dialog", L"", L"Opens the driver's settings dialog; OK keeps the settings in the settings file."},
       {L"session", L"[COMMAND ...]",
@@ -404,8 +408,9 @@ const wchar_t kUsage[] =
     L"  --json           one JSON object per command on standard output, for scripts\n"
     L"  --help           this text\n"
     L"\n"
-    L"exit codes: 0 success, 1 the operation failed, 2 bad command line or settings file,\n"
-    L"            3 device not ready (result 70, 201), 4 input refused (result 1003, 1004),\n"
+    L"exit codes: 0 success, 1 the operation failed (result 1001 or another code),\n"
+    L"            2 bad command line or settings file, 3 device not enabled (result 70)\n"
+    L"            or dialog cancelled (201), 4 input refused (result 1003, 1004),\n"
     L"            5 the driver could not be created, 6 doctor: the way to the bank failed\n"
     L"\n"
     L"commands:\n";

@@ -18,9 +18,9 @@ public:
 // Exit codes: 0 success; otherwise the class of what went wrong.
 enum TExitCode : int {
   exOK = 0,
-  exFailed = 1,       // the operation failed (1001, 1020, anything unknown)
+  exFailed = 1,       // the operation failed (1001, or any code not below)
   exUsage = 2,        // bad command line or settings file
-  exDeviceState = 3,  // the device is not enabled or not configured (70, 201)
+  exDeviceState = 3,  // the device is not enabled (70), or the settings dialog was cancelled (201)
   exBadRequest = 4,   // the driver refused the input or the command (1003, 1004)
   exNoDriver = 5,     // the driver could not be created or called
   exConnection = 6,   // doctor: the way to the bank failed (address, name, connection, proxy, TLS, clock)
