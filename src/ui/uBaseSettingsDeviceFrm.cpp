@@ -7,13 +7,6 @@
 #include "uUiStrings.h"
 #include "ufmCommonSettings.h"
 
-HINSTANCE UiModule() noexcept {
-  HMODULE module = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&UiModule), &module);
-  return module;
-}
-
 std::wstring WindowText(HWND Wnd) {
   const int length = GetWindowTextLengthW(Wnd);
   std::wstring text(static_cast<size_t>(length) + 1, L'\0');
@@ -34,19 +27,6 @@ int DluToPixelsY(HWND Dialog, int Dlu) {
   return r.bottom;
 }
 
-std::wstring CaughtErrorText() {
-  TExceptionText e = DescribeCurrentException();
-  return e.Message.empty() ? e.ClassName : e.Message;
-}
-
-INT_PTR RunModalDialog(int TemplateID, HWND Owner, DLGPROC Proc, LPARAM Param, std::wstring& InitError) {
-  InitError.clear();
-  const INT_PTR result = DialogBoxParamW(UiModule(), MAKEINTRESOURCEW(TemplateID), Owner, Proc, Param);
-  if (!InitError.empty()) throw Exception(InitError);
-  if (result == -1) RaiseOSError(GetLastError());
-  return result;
-}
-
 namespace {
 
 // Hourglass while a page tries its values on the device.
@@ -60,43 +40,16 @@ struct TWaitCursor {
 TfrmBaseSettings::TfrmBaseSettings(TBaseDevice& ADeviceManager, int TemplateID)
     : FDeviceManager(ADeviceManager), FTemplateID(TemplateID) {}
 
-TfrmBaseSettings::~TfrmBaseSettings() {
-  if (FHandle) DestroyWindow(FHandle);
-}
-
 void TfrmBaseSettings::CreateFrm(HWND Parent, TfrmCommonSettings* Owner) {
   FOwnerFrm = Owner;
-  FHandle = CreateDialogParamW(UiModule(), MAKEINTRESOURCEW(FTemplateID), Parent, &PageProc,
-                               reinterpret_cast<LPARAM>(this));
-  if (!FHandle) throw Exception(kSPageNotCreated);
+  if (!CreateModeless(FTemplateID, Parent)) throw Exception(kSPageNotCreated);
   OnCreateFrm();
 }
 
 std::wstring TfrmBaseSettings::Caption() const { return FHandle ? WindowText(FHandle) : std::wstring(); }
 
-INT_PTR CALLBACK TfrmBaseSettings::PageProc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
-  if (Msg == WM_INITDIALOG) {
-    SetWindowLongPtrW(Wnd, DWLP_USER, lParam);
-    reinterpret_cast<TfrmBaseSettings*>(lParam)->FHandle = Wnd;
-    return TRUE;
-  }
-  auto* self = reinterpret_cast<TfrmBaseSettings*>(GetWindowLongPtrW(Wnd, DWLP_USER));
-  if (!self) return FALSE;
-  if (Msg == WM_NCDESTROY) {
-    // Gone with the dialog that held it: the handle must not be destroyed again later.
-    self->FHandle = nullptr;
-    return FALSE;
-  }
-  try {
-    return self->OnMessage(Msg, wParam, lParam) ? TRUE : FALSE;
-  } catch (...) {
-    // Nothing may unwind through the window procedure; what failed is said, not swallowed.
-    try {
-      self->ErrorBox(CaughtErrorText());
-    } catch (...) {
-    }
-    return TRUE;
-  }
+INT_PTR TfrmBaseSettings::OnDialogMessage(UINT Msg, WPARAM wParam, LPARAM lParam) {
+  return OnMessage(Msg, wParam, lParam) ? TRUE : FALSE;
 }
 
 void TfrmBaseSettings::StretchToRight(std::initializer_list<int> IDs, int MarginDlu) const {
@@ -113,10 +66,6 @@ void TfrmBaseSettings::StretchToRight(std::initializer_list<int> IDs, int Margin
     const int width = std::max<int>(right - r.left, r.bottom - r.top);
     SetWindowPos(control, nullptr, 0, 0, width, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
-}
-
-void TfrmBaseSettings::ErrorBox(const std::wstring& Text) const {
-  MessageBoxW(GetAncestor(FHandle, GA_ROOT), Text.c_str(), kSErrorCaption, MB_OK | MB_ICONERROR);
 }
 
 std::wstring TfrmBaseSettings::ItemText(int ID) const { return WindowText(GetDlgItem(FHandle, ID)); }

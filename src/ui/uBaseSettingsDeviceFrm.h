@@ -9,22 +9,16 @@
 #include <vector>
 
 #include "device/uBaseDevice.h"
+#include "uDialogWindow.h"
 
 class TfrmCommonSettings;
 
-// The module whose resources hold the dialog templates (the product DLL or a test program).
-HINSTANCE UiModule() noexcept;
-
-class TfrmBaseSettings {
+class TfrmBaseSettings : public TDialogWindow {
 public:
   TfrmBaseSettings(TBaseDevice& ADeviceManager, int TemplateID);
-  virtual ~TfrmBaseSettings();
-  TfrmBaseSettings(const TfrmBaseSettings&) = delete;
-  TfrmBaseSettings& operator=(const TfrmBaseSettings&) = delete;
 
   TBaseDevice& DeviceManager() const noexcept { return FDeviceManager; }
   TfrmCommonSettings* OwnerFrm() const noexcept { return FOwnerFrm; }
-  HWND Handle() const noexcept { return FHandle; }
   // The page's caption, the caption of its tab.
   std::wstring Caption() const;
 
@@ -63,16 +57,13 @@ protected:
   // Widens the controls so that their right edges stay MarginDlu dialog units from the page's
   // right edge; for WM_SIZE.
   void StretchToRight(std::initializer_list<int> IDs, int MarginDlu) const;
-  // An error box over the dialog that holds the page.
-  void ErrorBox(const std::wstring& Text) const;
 
 private:
-  static INT_PTR CALLBACK PageProc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+  INT_PTR OnDialogMessage(UINT Msg, WPARAM wParam, LPARAM lParam) final;
 
   TBaseDevice& FDeviceManager;
   TfrmCommonSettings* FOwnerFrm = nullptr;
   int FTemplateID;
-  HWND FHandle = nullptr;
 };
 
 // Text of a dialog item of any length.
@@ -81,11 +72,3 @@ std::wstring WindowText(HWND Wnd);
 // Dialog units to pixels for a dialog window (its font and the screen's DPI).
 int DluToPixelsX(HWND Dialog, int Dlu);
 int DluToPixelsY(HWND Dialog, int Dlu);
-
-// The text of whatever the caller caught, for an error box.
-std::wstring CaughtErrorText();
-
-// Shows a modal dialog of this module's templates. A set-up failure that the dialog procedure
-// wrote into InitError is raised with its text (not returned as a cancel), as is a template that
-// could not be shown.
-INT_PTR RunModalDialog(int TemplateID, HWND Owner, DLGPROC Proc, LPARAM Param, std::wstring& InitError);

@@ -199,7 +199,7 @@ TfrmCommonSettings::~TfrmCommonSettings() {
 }
 
 INT_PTR TfrmCommonSettings::ShowModal() {
-  return RunModalDialog(IDD_COMMON_SETTINGS, nullptr, &DialogProc, reinterpret_cast<LPARAM>(this), FInitError);
+  return RunModal(IDD_COMMON_SETTINGS, nullptr);
 }
 
 TfrmCommonSettings::TBusy::TBusy(TfrmCommonSettings& Dialog) : FDialog(Dialog), FFocus(GetFocus()) {
@@ -215,7 +215,7 @@ TfrmCommonSettings::TBusy::~TBusy() {
   if (FFocus && IsChild(FDialog.FHandle, FFocus)) SetFocus(FFocus);
 }
 
-void TfrmCommonSettings::InitDialog() {
+void TfrmCommonSettings::OnInitDialog() {
   // Cancel brings back every value as it was now, whatever the dialog did in between.
   FOpenSnapshot.clear();
   for (int i = 0; i < FDeviceManager.SettingsCount(); ++i)
@@ -571,10 +571,6 @@ HMENU TfrmCommonSettings::BuildAdditionalMenu() {
   return menu;
 }
 
-void TfrmCommonSettings::ErrorBox(const std::wstring& Text) {
-  MessageBoxW(FHandle, Text.c_str(), kSErrorCaption, MB_OK | MB_ICONERROR);
-}
-
 void TfrmCommonSettings::RunDeviceTest() {
   std::wstring message;
   bool ok = false;
@@ -718,80 +714,52 @@ void TfrmCommonSettings::OnCommand(int ID, int Code) {
   }
 }
 
-INT_PTR CALLBACK TfrmCommonSettings::DialogProc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
-  if (Msg == WM_INITDIALOG) {
-    auto* self = reinterpret_cast<TfrmCommonSettings*>(lParam);
-    SetWindowLongPtrW(Wnd, DWLP_USER, lParam);
-    self->FHandle = Wnd;
-    try {
-      self->InitDialog();
-    } catch (...) {
-      // Not a cancel: ShowModal raises it, and the host hears why the dialog did not open.
-      try {
-        self->FInitError = CaughtErrorText();
-      } catch (...) {
+INT_PTR TfrmCommonSettings::OnDialogMessage(UINT Msg, WPARAM wParam, LPARAM lParam) {
+  switch (Msg) {
+    case WM_COMMAND:
+      OnCommand(LOWORD(wParam), HIWORD(wParam));
+      return TRUE;
+    case WM_CLOSE:
+      if (!FBusy) CloseWith(IDCANCEL);
+      return TRUE;
+    case WM_NOTIFY: {
+      auto* header = reinterpret_cast<NMHDR*>(lParam);
+      if (header->hwndFrom == FTabs && header->code == TCN_SELCHANGE) {
+        ShowPage(TabCtrl_GetCurSel(FTabs));
+        return TRUE;
       }
-      if (self->FInitError.empty()) self->FInitError = L"Exception";
-      EndDialog(Wnd, IDCANCEL);
+      return FALSE;
     }
-    return TRUE;
-  }
-  auto* self = reinterpret_cast<TfrmCommonSettings*>(GetWindowLongPtrW(Wnd, DWLP_USER));
-  if (!self) return FALSE;
-  try {
-    switch (Msg) {
-      case WM_COMMAND:
-        self->OnCommand(LOWORD(wParam), HIWORD(wParam));
-        return TRUE;
-      case WM_CLOSE:
-        if (!self->FBusy) self->CloseWith(IDCANCEL);
-        return TRUE;
-      case WM_NOTIFY: {
-        auto* header = reinterpret_cast<NMHDR*>(lParam);
-        if (header->hwndFrom == self->FTabs && header->code == TCN_SELCHANGE) {
-          self->ShowPage(TabCtrl_GetCurSel(self->FTabs));
-          return TRUE;
-        }
-        return FALSE;
-      }
-      case WM_SETCURSOR:
-        if (reinterpret_cast<HWND>(wParam) == GetDlgItem(Wnd, IDC_LOGO)) {
-          SetCursor(LoadCursorW(nullptr, IDC_HAND));
-          SetWindowLongPtrW(Wnd, DWLP_MSGRESULT, TRUE);
-          return TRUE;
-        }
-        return FALSE;
-      case WM_HELP: {
-        auto* info = reinterpret_cast<HELPINFO*>(lParam);
-        self->FormHelp(13, MAKELONG(static_cast<WORD>(info->MousePos.x), static_cast<WORD>(info->MousePos.y)));
-        DWORD context = static_cast<DWORD>(info->dwContextId);
-        // Controls inside a page have context 0: the page control's context stands for them.
-        if (context == 0) context = kPagesHelpContext;
-        self->FormHelp(8, context);
+    case WM_SETCURSOR:
+      if (reinterpret_cast<HWND>(wParam) == GetDlgItem(FHandle, IDC_LOGO)) {
+        SetCursor(LoadCursorW(nullptr, IDC_HAND));
+        SetMessageResult(TRUE);
         return TRUE;
       }
-      case WM_SIZE:
-        self->Arrange();
-        return TRUE;
-      case WM_GETMINMAXINFO: {
-        auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
-        limits->ptMinTrackSize = {std::max<LONG>(320, self->FMinTrack.cx), std::max<LONG>(400, self->FMinTrack.cy)};
-        return TRUE;
-      }
-      case WM_DESTROY:
-        if (self->FKeyFilter) UnhookWindowsHookEx(self->FKeyFilter);
-        self->FKeyFilter = nullptr;
-        if (tKeyDialog == self) tKeyDialog = nullptr;
-        return FALSE;
-      default:
-        return FALSE;
+      return FALSE;
+    case WM_HELP: {
+      auto* info = reinterpret_cast<HELPINFO*>(lParam);
+      FormHelp(13, MAKELONG(static_cast<WORD>(info->MousePos.x), static_cast<WORD>(info->MousePos.y)));
+      DWORD context = static_cast<DWORD>(info->dwContextId);
+      // Controls inside a page have context 0: the page control's context stands for them.
+      if (context == 0) context = kPagesHelpContext;
+      FormHelp(8, context);
+      return TRUE;
     }
-  } catch (...) {
-    // A failed command or handler is said in the dialog's error box, never swallowed.
-    try {
-      self->ErrorBox(CaughtErrorText());
-    } catch (...) {
+    case WM_SIZE:
+      Arrange();
+      return TRUE;
+    case WM_GETMINMAXINFO: {
+      auto* limits = reinterpret_cast<MINMAXINFO*>(lParam);
+      limits->ptMinTrackSize = {std::max<LONG>(320, FMinTrack.cx), std::max<LONG>(400, FMinTrack.cy)};
+      return TRUE;
     }
-    return TRUE;
+    case WM_DESTROY:
+      if (FKeyFilter) UnhookWindowsHookEx(FKeyFilter);
+      FKeyFilter = nullptr;
+      if (tKeyDialog == this) tKeyDialog = nullptr;
+      return FALSE;
+    default:
+      return FALSE;
   }
 }

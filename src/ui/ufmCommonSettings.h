@@ -44,12 +44,10 @@ HFONT CreateBoldFontOf(HWND Wnd);
 // Registers the dialog as the device layer's settings dialog.
 void RegisterSettingsDialogs();
 
-class TfrmCommonSettings {
+class TfrmCommonSettings : public TDialogWindow {
 public:
   TfrmCommonSettings(TBaseDevice& ADeviceManager, const std::vector<TSettingsPageClass>& PageClasses);
-  ~TfrmCommonSettings();
-  TfrmCommonSettings(const TfrmCommonSettings&) = delete;
-  TfrmCommonSettings& operator=(const TfrmCommonSettings&) = delete;
+  ~TfrmCommonSettings() override;
 
   // Modal on the calling thread; IDOK or IDCANCEL. A dialog that could not be set up raises
   // with the reason, so the host hears it instead of a cancel.
@@ -75,11 +73,9 @@ public:
   // The menu of "Дополнительно" as it is when it opens (visibility rules applied).
   HMENU BuildAdditionalMenu();
 
-  HWND Handle() const noexcept { return FHandle; }
-
 private:
-  static INT_PTR CALLBACK DialogProc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam);
-  void InitDialog();
+  void OnInitDialog() override;
+  INT_PTR OnDialogMessage(UINT Msg, WPARAM wParam, LPARAM lParam) override;
   void AddPage(std::unique_ptr<TfrmBaseSettings> Page);
   void Layout();
   void RecordAnchors();
@@ -94,7 +90,6 @@ private:
   void ActionItemClick(int Index);
   std::wstring GetControlHintByPos();
   void AddHints();
-  void ErrorBox(const std::wstring& Text);
   void SelectTab(int Index);
   void MakeMenuImages();
   static LRESULT CALLBACK KeyFilter(int Code, WPARAM wParam, LPARAM lParam);
@@ -119,7 +114,6 @@ private:
   std::vector<std::unique_ptr<TfrmBaseSettings>> FPages;
   std::unique_ptr<TfrmBaseSettings> FInfoPage;
   std::vector<TShortSettingStruct> FOpenSnapshot;  // every value as the dialog found it
-  HWND FHandle = nullptr;
   HWND FTabs = nullptr;
   std::wstring FCI_www;
   std::wstring FHelpFile;
@@ -130,7 +124,6 @@ private:
   bool FCapOpenDebugLog = false;
   POINT FPopupPos{};
   bool FBusy = false;
-  std::wstring FInitError;  // why the set-up failed, for ShowModal to raise
   SIZE FMinTrack{};         // the size the dialog opened with: everything fits there
   TGdiObject FBoldFont;
   TGdiObject FHelpImage, FActionImage;  // the menu's images 0 and 1

@@ -53,10 +53,10 @@ std::wstring SettingValueText(const TVariant& Value) {
 TfrmSettingsList::TfrmSettingsList(TBaseDevice& ADeviceManager) : FDeviceManager(ADeviceManager) {}
 
 INT_PTR TfrmSettingsList::ShowModal(HWND Owner) {
-  return RunModalDialog(IDD_SETTINGS_LIST, Owner, &DialogProc, reinterpret_cast<LPARAM>(this), FInitError);
+  return RunModal(IDD_SETTINGS_LIST, Owner);
 }
 
-void TfrmSettingsList::InitDialog() {
+void TfrmSettingsList::OnInitDialog() {
   SendMessageW(FHandle, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(LoadIconW(nullptr, IDI_APPLICATION)));
   FList = GetDlgItem(FHandle, IDC_SETTINGS);
   ListView_SetExtendedListViewStyle(FList, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_FLATSB);
@@ -312,56 +312,32 @@ void TfrmSettingsList::OnCommand(int ID) {
   }
 }
 
-INT_PTR CALLBACK TfrmSettingsList::DialogProc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
-  if (Msg == WM_INITDIALOG) {
-    auto* self = reinterpret_cast<TfrmSettingsList*>(lParam);
-    SetWindowLongPtrW(Wnd, DWLP_USER, lParam);
-    self->FHandle = Wnd;
-    try {
-      self->InitDialog();
-    } catch (...) {
-      // Raised again by ShowModal: the dialog that asked for the list says it.
-      try {
-        self->FInitError = CaughtErrorText();
-      } catch (...) {
-      }
-      if (self->FInitError.empty()) self->FInitError = L"Exception";
-      EndDialog(Wnd, IDCANCEL);
+INT_PTR TfrmSettingsList::OnDialogMessage(UINT Msg, WPARAM wParam, LPARAM lParam) {
+  switch (Msg) {
+    case WM_NOTIFY: {
+      LRESULT result = 0;
+      if (!OnNotify(reinterpret_cast<NMHDR*>(lParam), result)) return FALSE;
+      SetMessageResult(result);
+      return TRUE;
     }
-    return TRUE;
-  }
-  auto* self = reinterpret_cast<TfrmSettingsList*>(GetWindowLongPtrW(Wnd, DWLP_USER));
-  if (!self) return FALSE;
-  try {
-    switch (Msg) {
-      case WM_NOTIFY: {
-        LRESULT result = 0;
-        if (!self->OnNotify(reinterpret_cast<NMHDR*>(lParam), result)) return FALSE;
-        SetWindowLongPtrW(Wnd, DWLP_MSGRESULT, result);
-        return TRUE;
-      }
-      case WM_COMMAND:
-        self->OnCommand(LOWORD(wParam));
-        return TRUE;
-      case WM_CLOSE:
-        self->OnCommand(IDCANCEL);
-        return TRUE;
-      case WM_CONTEXTMENU:
-        if (reinterpret_cast<HWND>(wParam) != self->FList) return FALSE;
-        self->ShowRowMenu(lParam);
-        return TRUE;
-      case WM_HELP:
-        self->OnHelp(*reinterpret_cast<HELPINFO*>(lParam));
-        return TRUE;
-      case WM_SAY_REFUSED:
-        self->SayRefused();
-        return TRUE;
-      default:
-        return FALSE;
-    }
-  } catch (...) {
-    SayCaughtError(Wnd);
-    return TRUE;
+    case WM_COMMAND:
+      OnCommand(LOWORD(wParam));
+      return TRUE;
+    case WM_CLOSE:
+      OnCommand(IDCANCEL);
+      return TRUE;
+    case WM_CONTEXTMENU:
+      if (reinterpret_cast<HWND>(wParam) != FList) return FALSE;
+      ShowRowMenu(lParam);
+      return TRUE;
+    case WM_HELP:
+      OnHelp(*reinterpret_cast<HELPINFO*>(lParam));
+      return TRUE;
+    case WM_SAY_REFUSED:
+      SayRefused();
+      return TRUE;
+    default:
+      return FALSE;
   }
 }
 

@@ -5,12 +5,11 @@
 #include <string>
 
 #include "device/uBaseDevice.h"
+#include "uDialogWindow.h"
 
-class TfrmSettingsList {
+class TfrmSettingsList : public TDialogWindow {
 public:
   explicit TfrmSettingsList(TBaseDevice& ADeviceManager);
-  TfrmSettingsList(const TfrmSettingsList&) = delete;
-  TfrmSettingsList& operator=(const TfrmSettingsList&) = delete;
 
   // Modal over Owner; IDOK or IDCANCEL. The values stay as edited either way. A list that could
   // not be set up raises with the reason.
@@ -21,13 +20,11 @@ public:
   // stays as it was, the editor stays open, and a message says why.
   bool EndEdit(bool Discard);
 
-  HWND Handle() const noexcept { return FHandle; }
-
 private:
-  static INT_PTR CALLBACK DialogProc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+  void OnInitDialog() override;
+  INT_PTR OnDialogMessage(UINT Msg, WPARAM wParam, LPARAM lParam) override;
   static LRESULT CALLBACK ListProc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT_PTR Id, DWORD_PTR Data);
   static LRESULT CALLBACK EditorProc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT_PTR Id, DWORD_PTR Data);
-  void InitDialog();
   bool OnNotify(NMHDR* Header, LRESULT& Result);
   void OnCommand(int ID);
   int SelectedIndex() const;
@@ -41,7 +38,6 @@ private:
   void SayRefused();
 
   TBaseDevice& FDeviceManager;
-  HWND FHandle = nullptr;
   HWND FList = nullptr;
   HWND FEdEdit = nullptr;
   HWND FCbEdit = nullptr;
@@ -50,7 +46,6 @@ private:
   bool FEnding = false;
   bool FRefusing = false;  // a refusal is being said: leaving the editor meanwhile is no new one
   std::wstring FCellText;  // the text the list asked for last
-  std::wstring FInitError;  // why the set-up failed, for ShowModal to raise
 };
 
 // A setting value as the list shows it: Booleans "True"/"False", empty as "".
