@@ -5,25 +5,17 @@
 #include <algorithm>
 
 #include "TestDevice.h"
+#include "platform/uSafeArray.h"
 
 namespace {
 
 // A settings table [0..rows-1, 0..columns-1] filled column by column.
 TVariant Table(LONG rows, const std::vector<std::vector<TVariant>>& columns) {
-  SAFEARRAYBOUND bounds[2];
-  bounds[0].lLbound = 0;
-  bounds[0].cElements = static_cast<ULONG>(rows);
-  bounds[1].lLbound = 0;
-  bounds[1].cElements = static_cast<ULONG>(columns.size());
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_ARRAY | VT_VARIANT;
-  v.parray = SafeArrayCreate(VT_VARIANT, 2, bounds);
-  TVariant table = TVariant::Take(v);
+  TVariant table = NewVariantArray({{static_cast<ULONG>(rows), 0}, {static_cast<ULONG>(columns.size()), 0}});
   for (LONG c = 0; c < static_cast<LONG>(columns.size()); ++c)
     for (LONG r = 0; r < static_cast<LONG>(columns[c].size()); ++r) {
-      LONG at[2] = {r, c};
-      SafeArrayPutElement(table.Get().parray, at, const_cast<VARIANT*>(&columns[c][r].Get()));
+      const LONG at[2] = {r, c};
+      PutVariantArrayItem(table, at, columns[c][r].Get());
     }
   return table;
 }
@@ -32,16 +24,11 @@ TVariant S(const wchar_t* text) { return TVariant::FromString(text); }
 
 // A [0..1, 0..0, 0..0] array holding an ID and a value where a table would have them.
 TVariant ThreeDimensional(const TVariant& id, const TVariant& value) {
-  SAFEARRAYBOUND bounds[3] = {{2, 0}, {1, 0}, {1, 0}};
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_ARRAY | VT_VARIANT;
-  v.parray = SafeArrayCreate(VT_VARIANT, 3, bounds);
-  TVariant cube = TVariant::Take(v);
+  TVariant cube = NewVariantArray({{2, 0}, {1, 0}, {1, 0}});
   LONG at[3] = {0, 0, 0};
-  SafeArrayPutElement(cube.Get().parray, at, const_cast<VARIANT*>(&id.Get()));
+  PutVariantArrayItem(cube, at, id.Get());
   at[0] = 1;
-  SafeArrayPutElement(cube.Get().parray, at, const_cast<VARIANT*>(&value.Get()));
+  PutVariantArrayItem(cube, at, value.Get());
   return cube;
 }
 

@@ -96,18 +96,11 @@ inline bool IsWritableTypedReference(VARTYPE vt) {
 
 // InData of SetSettings: one settings table [7 rows, one column per setting] with ID and Value.
 inline TVariant SettingsInData(const std::vector<std::pair<std::wstring, TVariant>>& Values) {
-  SAFEARRAYBOUND bounds[2] = {{7, 0}, {static_cast<ULONG>(Values.size()), 0}};
-  SAFEARRAY* sa = SafeArrayCreate(VT_VARIANT, 2, bounds);
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_ARRAY | VT_VARIANT;
-  v.parray = sa;
-  TVariant table = TVariant::Take(v);
+  TVariant table = NewVariantArray({{7, 0}, {static_cast<ULONG>(Values.size()), 0}});
   for (LONG i = 0; i < static_cast<LONG>(Values.size()); ++i) {
-    TVariant id = TVariant::FromString(Values[i].first);
-    LONG idCell[2] = {0, i}, valueCell[2] = {1, i};
-    SafeArrayPutElement(sa, idCell, &id.Get());
-    SafeArrayPutElement(sa, valueCell, const_cast<VARIANT*>(&Values[i].second.Get()));
+    const LONG idCell[2] = {0, i}, valueCell[2] = {1, i};
+    PutVariantArrayItem(table, idCell, TVariant::FromString(Values[i].first).Get());
+    PutVariantArrayItem(table, valueCell, Values[i].second.Get());
   }
   return MakeVariantArray({table});
 }

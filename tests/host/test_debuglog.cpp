@@ -97,15 +97,11 @@ TEST(ArrayToText, Arrays) {
   EXPECT_EQ(ValueToText(flat.Get()), L"[(1; 'a'; EMPTY)]");
 
   // A[i, j] with i the first dimension: the first dimension is the inner group.
-  SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
-  VARIANT two = Raw(VT_ARRAY | VT_VARIANT);
-  two.parray = SafeArrayCreate(VT_VARIANT, 2, bounds);
-  TVariant twoOwner = TVariant::Take(two);
+  TVariant twoOwner = NewVariantArray({{2, 0}, {2, 0}});
   for (LONG i = 0; i < 2; ++i)
     for (LONG j = 0; j < 2; ++j) {
-      LONG idx[2] = {i, j};
-      TVariant item = TVariant::FromString(std::to_wstring(i) + std::to_wstring(j));
-      ASSERT_EQ(SafeArrayPutElement(twoOwner.Get().parray, idx, &item.Get()), S_OK);
+      const LONG idx[2] = {i, j};
+      PutVariantArrayItem(twoOwner, idx, TVariant::FromString(std::to_wstring(i) + std::to_wstring(j)).Get());
     }
   EXPECT_EQ(ArrayToText(twoOwner.Get()), L"[(('00'; '10')('01'; '11'))]");
 

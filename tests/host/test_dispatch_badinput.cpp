@@ -102,16 +102,9 @@ struct TArgument {
         }
         break;
       case TForm::TwoDimArray: {
-        SAFEARRAYBOUND bounds[2] = {{2, 0}, {3, 1}};
-        SAFEARRAY* sa = SafeArrayCreate(VT_VARIANT, 2, bounds);
-        LONG idx[2] = {1, 2};
-        TVariant s = Scalar(kind.Vt);
-        SafeArrayPutElement(sa, idx, &s.Get());
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_ARRAY | VT_VARIANT;
-        v.parray = sa;
-        Owned = TVariant::Take(v);
+        Owned = NewVariantArray({{2, 0}, {3, 1}});
+        const LONG idx[2] = {1, 2};
+        PutVariantArrayItem(Owned, idx, Scalar(kind.Vt).Get());
         Arg = Owned.Get();
         break;
       }

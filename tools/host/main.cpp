@@ -278,17 +278,11 @@ public:
       }
       values.emplace_back(s->Id, Typed(*s, text));
     }
-    SAFEARRAYBOUND bounds[2] = {{7, 0}, {static_cast<ULONG>(values.size()), 0}};
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_ARRAY | VT_VARIANT;
-    v.parray = SafeArrayCreate(VT_VARIANT, 2, bounds);
-    TVariant table = TVariant::Take(v);
+    TVariant table = NewVariantArray({{7, 0}, {static_cast<ULONG>(values.size()), 0}});
     for (LONG i = 0; i < static_cast<LONG>(values.size()); ++i) {
-      TVariant id = TVariant::FromString(values[i].first);
-      LONG idCell[2] = {0, i}, valueCell[2] = {1, i};
-      SafeArrayPutElement(table.Get().parray, idCell, &id.Get());
-      SafeArrayPutElement(table.Get().parray, valueCell, &values[i].second.Get());
+      const LONG idCell[2] = {0, i}, valueCell[2] = {1, i};
+      PutVariantArrayItem(table, idCell, TVariant::FromString(values[i].first).Get());
+      PutVariantArrayItem(table, valueCell, values[i].second.Get());
     }
     TCallResult r = Call(L"SetSettings", Arr({table}));
     if (r.Code) throw TUsageError("the driver refused the settings: " + Utf8(r.Text));
