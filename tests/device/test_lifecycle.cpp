@@ -5,6 +5,7 @@
 #include "TestDevice.h"
 #include "host/uResultCodes.h"
 #include "res/version.h"
+#include "kit/ScopedHook.h"
 
 namespace {
 
@@ -292,7 +293,7 @@ TEST_F(SettingsDialogTest, ShowSettingsDlgRunsTheRegisteredDialog) {
     size_t Depth = 0;
   } seen;
   bool answer = true;
-  RegisterSettingsDialog([&](TBaseDevice& device, const std::vector<TSettingsPageClass>&, bool noDeviceTest) {
+  TScopedHook dialog(RegisterSettingsDialog, [&](TBaseDevice& device, const std::vector<TSettingsPageClass>&, bool noDeviceTest) {
     ++seen.Calls;
     seen.Device = &device;
     seen.NoDeviceTest = noDeviceTest;
@@ -325,7 +326,7 @@ TEST_F(SettingsDialogTest, ShowSettingsDlgRunsTheRegisteredDialog) {
 }
 
 TEST_F(SettingsDialogTest, DialogThatFailsStillRestoresTheFocusStack) {
-  RegisterSettingsDialog([](TBaseDevice&, const std::vector<TSettingsPageClass>&, bool) -> bool {
+  TScopedHook dialog(RegisterSettingsDialog, [](TBaseDevice&, const std::vector<TSettingsPageClass>&, bool) -> bool {
     throw Exception(L"окно не создано");
   });
   TVariant out;

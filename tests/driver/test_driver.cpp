@@ -9,6 +9,7 @@
 #include "host/uComServer.h"
 #include "host/uDebugLog.h"
 #include "uSandbox.h"
+#include "kit/ScopedHook.h"
 
 namespace {
 
@@ -114,7 +115,7 @@ TEST_F(DriverFixture, EnableWithTheLogsOffMakesNoDefaultLogFolder) {
   // The default log folder is opened to every user: it must not appear for a device that logs
   // nothing. Application data is a fresh folder here; the device's own folder does not exist.
   TScratchFolder appData;
-  SetDebugLogSpecialFolders([&](int) { return appData.Path(); });
+  TScopedHook folders(SetDebugLogSpecialFolders, [&](int) { return appData.Path(); });
   TDriver* driver = static_cast<TDriver*>(CreateComObject<TDriver>());
   TVariant manager = Manager->AsVariant(), description, id = TVariant::FromString(L"NoFolderOfItsOwn");
   ASSERT_EQ(InvokeByName(driver, L"Init", {ByVal(manager), RefTo(description)}).Result.Get().boolVal, VARIANT_TRUE);
@@ -139,7 +140,6 @@ TEST_F(DriverFixture, EnableWithTheLogsOffMakesNoDefaultLogFolder) {
   driver->SetSettingValue(L"DebugLogEnabled", TVariant::FromBool(false));
   EXPECT_EQ(driver->Enable(), 0);
   driver->Release();
-  SetDebugLogSpecialFolders(nullptr);
 }
 
 TEST_F(DriverFixture, EveryBankOperationNeedsTheEnabledDevice) {
@@ -177,7 +177,7 @@ TEST_F(DriverFixture, EveryBankOperationNeedsTheEnabledDevice) {
 
 TEST_F(DriverFixture, DeviceTestRegistersAThousandWithdrawsItAndSaysSoOrReturnsTheBanksText) {
   std::vector<std::pair<std::wstring, std::wstring>> shown;
-  SetDeviceTestNotifier([&shown](const std::wstring& text, const std::wstring& caption) {
+  TScopedHook notifier(SetDeviceTestNotifier, [&shown](const std::wstring& text, const std::wstring& caption) {
     shown.emplace_back(text, caption);
   });
   EnableAtSandbox();
@@ -211,7 +211,7 @@ TEST_F(DriverFixture, DeviceTestRegistersAThousandWithdrawsItAndSaysSoOrReturnsT
 TEST_F(DriverFixture, ShowSettingsDlgOpensTheDialogWithTheDeviceTestOffered) {
   bool offeredTest = false;
   bool answer = true;
-  RegisterSettingsDialog([&](TBaseDevice& device, const std::vector<TSettingsPageClass>&, bool noDeviceTest) {
+  TScopedHook dialog(RegisterSettingsDialog, [&](TBaseDevice& device, const std::vector<TSettingsPageClass>&, bool noDeviceTest) {
     EXPECT_EQ(&device, Driver);
     offeredTest = !noDeviceTest;
     return answer;

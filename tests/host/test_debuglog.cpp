@@ -17,6 +17,7 @@
 #include "host/uDebugLog.h"
 #include "platform/uFiles.h"
 #include "platform/uHandles.h"
+#include "kit/ScopedHook.h"
 
 namespace {
 
@@ -380,9 +381,11 @@ bool GrantsEveryoneFullControl(const std::vector<TEveryoneAce>& aces) {
 TEST(DebugLogFolders, DefaultFolderGrantsEveryoneFullControl) {
   // Made fresh here (a reused prefix may hold one from an earlier run, granted back then).
   TScratchFolder appData;
-  SetDebugLogSpecialFolders([&](int) { return appData.Path(); });
-  const std::wstring folder = DefaultDebugLogDir();
-  SetDebugLogSpecialFolders(nullptr);
+  std::wstring folder;
+  {
+    TScopedHook folders(SetDebugLogSpecialFolders, [&](int) { return appData.Path(); });
+    folder = DefaultDebugLogDir();
+  }
   ASSERT_TRUE(folder.starts_with(appData.Path())) << Utf16ToUtf8(folder);
   ASSERT_TRUE(DirectoryExists(folder));
   const std::vector<TEveryoneAce> aces = EveryoneAces(folder);

@@ -20,6 +20,7 @@
 #include "ui/ufmMainSettings.h"
 #include "ui/ufmSettingsList.h"
 #include "uSandbox.h"
+#include "kit/ScopedHook.h"
 
 using namespace uitest;
 
@@ -282,7 +283,7 @@ TEST_F(SettingsDialogFixture, ASetUpFailureReachesTheHostAs1001WithItsText) {
     using TfrmMainSettings::TfrmMainSettings;
     void OnReadSettings() override { throw Exception(L"Страница не читается"); }
   };
-  RegisterDriverSettingsPages({[](TBaseDevice& device) -> std::unique_ptr<TfrmBaseSettings> {
+  TScopedHook pages(RegisterDriverSettingsPages, {[](TBaseDevice& device) -> std::unique_ptr<TfrmBaseSettings> {
     return std::make_unique<TBrokenPage>(device);
   }});
   TVariant in, out, timeOut = TVariant::FromInt(0);
@@ -326,7 +327,7 @@ TEST_F(SettingsDialogFixture, AFailingCommandShowsItsTextInTheErrorBox) {
     }
     int Reads = 0;
   };
-  RegisterDriverSettingsPages({[](TBaseDevice& device) -> std::unique_ptr<TfrmBaseSettings> {
+  TScopedHook pages(RegisterDriverSettingsPages, {[](TBaseDevice& device) -> std::unique_ptr<TfrmBaseSettings> {
     return std::make_unique<TFailsOnSecondRead>(device);
   }});
   std::wstring boxText;
@@ -414,7 +415,7 @@ TEST_F(SettingsDialogFixture, ContextHelpPassesTheControlsTextAsAPalePopup) {
   };
   std::vector<TCall> calls;
   RECT labelRect{};
-  SetHtmlHelpCall([&](HWND, const std::wstring& file, UINT command, const HH_POPUP* popup) {
+  TScopedHook help(SetHtmlHelpCall, [&](HWND, const std::wstring& file, UINT command, const HH_POPUP* popup) {
     calls.push_back({file, popup && popup->pszText ? popup->pszText : L"", command,
                      popup ? popup->clrBackground : 0, popup ? popup->rcMargins : RECT{}, popup ? popup->pt : POINT{}});
   });
@@ -448,7 +449,7 @@ TEST_F(SettingsDialogFixture, ContextHelpPassesTheControlsTextAsAPalePopup) {
 
 TEST_F(SettingsDialogFixture, TheHelpButtonCanShowAndF1InABoxShowsTheHintOfItsLabel) {
   std::vector<std::wstring> popups;
-  SetHtmlHelpCall([&](HWND, const std::wstring&, UINT, const HH_POPUP* popup) {
+  TScopedHook help(SetHtmlHelpCall, [&](HWND, const std::wstring&, UINT, const HH_POPUP* popup) {
     popups.push_back(popup && popup->pszText ? popup->pszText : L"");
   });
   std::vector<std::pair<HWND, std::wstring>> tips;
@@ -488,11 +489,11 @@ TEST_F(SettingsDialogFixture, APagesHintsAreThePagesOwnWhateverItsControlIDs) {
     using TfrmMainSettings::TfrmMainSettings;
     std::wstring Hint(int ControlID) const override { return ControlID == IDC_TIMEOUT_LABEL ? L"Подсказка другой страницы" : L""; }
   };
-  RegisterDriverSettingsPages({[](TBaseDevice& device) -> std::unique_ptr<TfrmBaseSettings> {
+  TScopedHook pages(RegisterDriverSettingsPages, {[](TBaseDevice& device) -> std::unique_ptr<TfrmBaseSettings> {
     return std::make_unique<TOtherPage>(device);
   }});
   std::vector<std::wstring> popups;
-  SetHtmlHelpCall([&](HWND, const std::wstring&, UINT, const HH_POPUP* popup) {
+  TScopedHook help(SetHtmlHelpCall, [&](HWND, const std::wstring&, UINT, const HH_POPUP* popup) {
     popups.push_back(popup && popup->pszText ? popup->pszText : L"");
   });
   std::vector<std::wstring> pageTips;
@@ -632,7 +633,7 @@ TEST_F(SettingsDialogFixture, WithTheHelpFileNextToTheModuleHelpOpensItAndContex
     UINT Topic;
   };
   std::vector<TCall> calls;
-  SetHtmlHelpCall([&](HWND, const std::wstring& file, UINT command, const HH_POPUP* popup) {
+  TScopedHook helpCall(SetHtmlHelpCall, [&](HWND, const std::wstring& file, UINT command, const HH_POPUP* popup) {
     calls.push_back({file, command, popup ? popup->idString : 0u});
   });
   std::set<DWORD> contexts;

@@ -9,6 +9,7 @@
 #include "ui/uUiResources.h"
 #include "ui/ufmCommonSettings.h"
 #include "ui/ufmSettingsList.h"
+#include "kit/ScopedHook.h"
 
 using namespace uitest;
 
@@ -184,7 +185,7 @@ TEST_F(SettingsListFixture, TabLeavesTheEditorAndTheRowMenuOpensFromTheKeyboard)
 
 TEST_F(SettingsListFixture, HintsHelpAndColumnsThatShowTheirHeadersAndNames) {
   std::vector<std::wstring> popups;
-  SetHtmlHelpCall([&](HWND, const std::wstring& file, UINT, const HH_POPUP* popup) {
+  TScopedHook help(SetHtmlHelpCall, [&](HWND, const std::wstring& file, UINT, const HH_POPUP* popup) {
     EXPECT_EQ(file, L"");
     popups.push_back(popup && popup->pszText ? popup->pszText : L"");
   });
