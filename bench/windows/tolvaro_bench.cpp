@@ -24,14 +24,14 @@
 #include <string>
 #include <vector>
 
-#include "../../tests/device/TestEquipmentManager.h"
-#include "../../tests/host/DispatchTestKit.h"
+#include "kit/TestEquipmentManager.h"
+#include "kit/DispatchTestKit.h"
 #include "platform/uComPtr.h"
 #include "platform/uFiles.h"
 #include "platform/uSafeArray.h"
 #include "platform/uStrings.h"
 #include "platform/uVariant.h"
-#include "uSandbox.h"
+#include "kit/uSandbox.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // the response check, and that a log that cannot be written never fails a call.
 #include <gtest/gtest.h>
 
-#include "BankTestKit.h"
-#include "LogFileKit.h"
+#include "kit/BankTestKit.h"
+#include "kit/LogFileKit.h"
 #include "uDevice.h"
 #include "uFakeHTTPClient.h"
 

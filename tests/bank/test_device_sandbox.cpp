@@ -11,11 +11,11 @@
 #include <set>
 #include <thread>
 
-#include "BankTestKit.h"
-#include "LogFileKit.h"
+#include "kit/BankTestKit.h"
+#include "kit/LogFileKit.h"
 #include "uBankStrings.h"
 #include "uDevice.h"
-#include "uSandbox.h"
+#include "kit/uSandbox.h"
 
 #if defined(_WIN32)
 #include <windows.h>

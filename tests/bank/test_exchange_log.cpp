@@ -10,7 +10,7 @@
 #include <set>
 #include <thread>
 
-#include "LogFileKit.h"
+#include "kit/LogFileKit.h"
 #include "uExchangeLog.h"
 
 #if defined(_WIN32)

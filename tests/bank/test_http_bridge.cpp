@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "http.bridge.h"
-#include "BankTestKit.h"
+#include "kit/BankTestKit.h"
 #include "uBankStrings.h"
 #include "uFakeHTTPClient.h"
 #include "uJSON.h"

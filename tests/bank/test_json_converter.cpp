@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "BankTestKit.h"
+#include "kit/BankTestKit.h"
 #include "uBankStrings.h"
 #include "uDeviceCommon.h"
 #include "uJsonConverter.h"

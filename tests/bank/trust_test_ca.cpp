@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "uSandbox.h"
+#include "kit/uSandbox.h"
 
 int main(int argc, char** argv) {
   const bool remove = argc > 1 && std::strcmp(argv[1], "--remove") == 0;

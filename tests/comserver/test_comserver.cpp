@@ -12,8 +12,8 @@
 #include <thread>
 #include <utility>
 
-#include "../host/DispatchTestKit.h"
-#include "RegistrationTestKit.h"
+#include "kit/DispatchTestKit.h"
+#include "kit/RegistrationTestKit.h"
 #include "TestClassIdentity.h"
 #include "host/uClassIdentity.h"
 #include "host/uDebugLog.h"

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "TestDevice.h"
+#include "kit/TestDevice.h"
 #include "device/uLateBinding.h"
 
 namespace {

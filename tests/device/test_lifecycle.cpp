@@ -2,7 +2,7 @@
 // Close, ShowSettingsDlg and the release of the last reference.
 #include <gtest/gtest.h>
 
-#include "TestDevice.h"
+#include "kit/TestDevice.h"
 #include "host/uResultCodes.h"
 #include "res/version.h"
 #include "kit/ScopedHook.h"

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "TestDevice.h"
+#include "kit/TestDevice.h"
 #include "platform/uSafeArray.h"
 
 namespace {

@@ -2,13 +2,13 @@
 // the guard of every bank call, the self-test and the settings dialog it asks for.
 #include <gtest/gtest.h>
 
-#include "../device/TestEquipmentManager.h"
-#include "../host/DispatchTestKit.h"
-#include "../host/LogTestKit.h"
+#include "kit/TestEquipmentManager.h"
+#include "kit/DispatchTestKit.h"
+#include "kit/LogTestKit.h"
 #include "fps/uDriver.h"
 #include "host/uComServer.h"
 #include "host/uDebugLog.h"
-#include "uSandbox.h"
+#include "kit/uSandbox.h"
 #include "kit/ScopedHook.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Payments end to end: the registered driver, driven through Invoke, against the sandbox.
 #include <algorithm>
 
-#include "E2EKit.h"
+#include "kit/E2EKit.h"
 #include "uSha256.h"
 
 namespace {

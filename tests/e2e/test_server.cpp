@@ -5,7 +5,7 @@
 #include <map>
 #include <set>
 
-#include "E2EKit.h"
+#include "kit/E2EKit.h"
 #include "platform/uRegistry.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The payment wait's hard cases: a wait the host gave up on, a new Pay right after it, the
 // object released while its wait thread still runs, and the module kept loaded meanwhile.
-#include "E2EKit.h"
+#include "kit/E2EKit.h"
 
 #include <tlhelp32.h>
 

@@ -2,7 +2,7 @@
 // the operation's result and the OutData it gets back, with the variant types it reads.
 #include <gtest/gtest.h>
 
-#include "../device/TestDevice.h"
+#include "kit/TestDevice.h"
 
 namespace {
 

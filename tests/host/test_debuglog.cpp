@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "DispatchTestKit.h"
-#include "LogTestKit.h"
+#include "kit/DispatchTestKit.h"
+#include "kit/LogTestKit.h"
 #include "host/uCOMSupport.h"
 #include "host/uDebugLog.h"
 #include "platform/uFiles.h"

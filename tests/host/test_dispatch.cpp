@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "DispatchTestKit.h"
+#include "kit/DispatchTestKit.h"
 #include "host/uCOMSupport.h"
 #include "host/uResultCodes.h"
 

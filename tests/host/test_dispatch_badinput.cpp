@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "DispatchTestKit.h"
+#include "kit/DispatchTestKit.h"
 #include "host/uCOMSupport.h"
 
 namespace {

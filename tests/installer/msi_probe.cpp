@@ -16,8 +16,8 @@
 #include <memory>
 #include <string>
 
-#include "DispatchTestKit.h"
-#include "RegistrationTestKit.h"
+#include "kit/DispatchTestKit.h"
+#include "kit/RegistrationTestKit.h"
 #include "host/uClassIdentity.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "../e2e/E2EKit.h"
+#include "kit/E2EKit.h"
 
 namespace soak {
 

@@ -2,7 +2,7 @@
 // without device pages has only the information tab and no reset; DisableDevice undoes.
 #include <gtest/gtest.h>
 
-#include "UiTestKit.h"
+#include "kit/UiTestKit.h"
 #include "fps/uDriver.h"
 #include "host/uComServer.h"
 #include "platform/uStrings.h"

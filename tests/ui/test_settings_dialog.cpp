@@ -6,10 +6,10 @@
 #include <functional>
 #include <set>
 
-#include "../device/TestEquipmentManager.h"
-#include "DispatchTestKit.h"
-#include "LogTestKit.h"
-#include "UiTestKit.h"
+#include "kit/TestEquipmentManager.h"
+#include "kit/DispatchTestKit.h"
+#include "kit/LogTestKit.h"
+#include "kit/UiTestKit.h"
 #include "fps/uDriver.h"
 #include "host/uComServer.h"
 #include "host/uEquipment.h"
@@ -19,7 +19,7 @@
 #include "ui/ufmCommonSettings.h"
 #include "ui/ufmMainSettings.h"
 #include "ui/ufmSettingsList.h"
-#include "uSandbox.h"
+#include "kit/uSandbox.h"
 #include "kit/ScopedHook.h"
 
 using namespace uitest;

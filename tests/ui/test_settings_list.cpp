@@ -1,8 +1,8 @@
 // The full settings list on a driver object, driven with keys and commands like a user.
 #include <gtest/gtest.h>
 
-#include "../device/TestEquipmentManager.h"
-#include "UiTestKit.h"
+#include "kit/TestEquipmentManager.h"
+#include "kit/UiTestKit.h"
 #include "fps/uDriver.h"
 #include "host/uComServer.h"
 #include "platform/uStrings.h"

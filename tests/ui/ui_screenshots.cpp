@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "UiTestKit.h"
+#include "kit/UiTestKit.h"
 #include "fps/uDriver.h"
 #include "host/uComServer.h"
 #include "ui/uUiResources.h"

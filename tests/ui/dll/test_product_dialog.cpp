@@ -2,8 +2,8 @@
 // the module's own class factory, ShowSettingsDlg through Invoke, Cancel by the user.
 #include <gtest/gtest.h>
 
-#include "../UiTestKit.h"
-#include "DispatchTestKit.h"
+#include "kit/UiTestKit.h"
+#include "kit/DispatchTestKit.h"
 #include "host/uClassIdentity.h"
 #include "ui/uUiResources.h"
 

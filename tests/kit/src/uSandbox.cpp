@@ -1,4 +1,4 @@
-#include "uSandbox.h"
+#include "kit/uSandbox.h"
 
 #include <atomic>
 #include <charconv>

@@ -11,7 +11,7 @@
 #include "uBankExceptions.h"
 #include "uDevice.h"
 #include "uDeviceCommon.h"
-#include "uSandbox.h"
+#include "kit/uSandbox.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The run's setting: the product registered machine-wide by regsvr32 for the whole run, and
 // held loaded, so that the module COM loads by the registered name is the one asked here.
-#include "E2EKit.h"
+#include "kit/E2EKit.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "TestEquipmentManager.h"
+#include "kit/TestEquipmentManager.h"
 
 #include <cwctype>
 

@@ -13,7 +13,7 @@
 #include "uBankExceptions.h"
 #include "uDeviceCommon.h"
 #include "uHTTPClient.h"
-#include "uSandbox.h"
+#include "kit/uSandbox.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "../host/DispatchTestKit.h"
-#include "../host/LogTestKit.h"
-#include "TestEquipmentManager.h"
+#include "kit/DispatchTestKit.h"
+#include "kit/LogTestKit.h"
+#include "kit/TestEquipmentManager.h"
 #include "fps/uBaseFastPaymentSystem.h"
 
 using TJournal = std::shared_ptr<std::vector<std::wstring>>;

@@ -1,4 +1,4 @@
-#include "E2EKit.h"
+#include "kit/E2EKit.h"
 
 namespace e2e {
 

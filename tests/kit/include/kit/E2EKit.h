@@ -14,15 +14,15 @@
 #include <utility>
 #include <vector>
 
-#include "../device/TestEquipmentManager.h"
-#include "../host/DispatchTestKit.h"
-#include "../host/LogTestKit.h"
-#include "../comserver/RegistrationTestKit.h"
+#include "kit/TestEquipmentManager.h"
+#include "kit/DispatchTestKit.h"
+#include "kit/LogTestKit.h"
+#include "kit/RegistrationTestKit.h"
 #include "platform/uComPtr.h"
 #include "platform/uFiles.h"
 #include "platform/uHandles.h"
 #include "platform/uStrings.h"
-#include "uSandbox.h"
+#include "kit/uSandbox.h"
 
 namespace e2e {
 
