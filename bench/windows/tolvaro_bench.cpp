@@ -769,6 +769,11 @@ DWORD ThreadCount() {
   return n;
 }
 
+std::string ThreadsText() {
+  const DWORD n = ThreadCount();
+  return std::to_string(n) + (n == 1 ? " thread" : " threads");
+}
+
 // A process always has private memory and handles (this one holds a COM object, a sandbox
 // connection, its console): a counter read as 0 was not read, and growth from it would be
 // no measure at all. Such a reading stops the program (exit code 2) with the reason.
@@ -831,12 +836,11 @@ void BenchSteadyState(const TSandbox& Sandbox, const std::wstring& Devices, int 
     const DWORD threadsBefore = ThreadCount();
     const TProcessUse before = ProcessUse();
     const double start = NowMs();
-    std::string trend = " before " + Fixed(before.PrivateBytes / 1024.0, 0) + " (" + std::to_string(ThreadCount()) +
-                        " threads), then";
+    std::string trend = " before " + Fixed(before.PrivateBytes / 1024.0, 0) + " (" + ThreadsText() + "), then";
     for (int i = 1; i <= Cycles; ++i) {
       cycle();
       if (i % std::max(1, Cycles / 5) == 0)
-        trend += " " + Fixed(ProcessUse().PrivateBytes / 1024.0, 0) + " (" + std::to_string(ThreadCount()) + " threads)";
+        trend += " " + Fixed(ProcessUse().PrivateBytes / 1024.0, 0) + " (" + ThreadsText() + ")";
     }
     const double took = NowMs() - start;
     const TProcessUse after = ProcessUse();
