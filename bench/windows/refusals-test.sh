@@ -5,6 +5,12 @@
 #   refusals-test.sh WINE_RUN BENCH_EXE WRITE_DOC_PY
 set -u
 run=$1 exe=$2 write_doc=$3
+# Where this tree's programs cannot run, the runner says why and exits 77: a skip.
+gate=$("$run" --gate true 2>&1) || {
+  rc=$?
+  echo "$gate"
+  exit "$rc"
+}
 failed=0
 bad() {
   echo "FAILED: $*"
