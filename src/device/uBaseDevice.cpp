@@ -345,13 +345,15 @@ std::wstring TBaseDevice::GetDeviceFolder() {
 
 int32_t TBaseDevice::GetDeviceInfoMethod(TVariant& OutData) {
   const TDeviceInfoStruct& i = FDeviceInfo;
-  OutData = MakeVariantArray({
+  // Made once and taken over by the array, not copied into it.
+  TVariant items[] = {
       TVariant::FromString(i.TypeName), TVariant::FromString(i.ModelID), TVariant::FromString(i.ModelName),
       TVariant::FromInt(i.MajorVersion), TVariant::FromInt(i.MinorVersion), TVariant::FromInt(i.BuildVersion),
       TVariant::FromString(i.ProcessorName), TVariant::FromInt(i.ProcessorType), TVariant::FromBool(i.IsSettingsDlgExist),
       TVariant::FromString(i.Description), TVariant::FromString(i.DeveloperName), TVariant::FromString(i.CI_email),
       TVariant::FromString(i.CI_www), TVariant::FromString(i.CI_Phones), TVariant::FromString(i.CI_address),
-  });
+  };
+  OutData = TakeVariantArray(items);
   return kOK;
 }
 

@@ -153,9 +153,9 @@ HRESULT STDMETHODCALLTYPE TBaseObject::Invoke(DISPID dispIdMember, REFIID, LCID,
       if (HasNullReference(*inner) || ((inner->vt & VT_BYREF) && !IsWritableTypedReference(inner->vt)) ||
           (arrayOutData && i == 1 && (inner->vt & VT_BYREF)))
         throw Exception(BadParametersText());
-      TVariant value = TVariant::CopyInd(*inner);
+      TVariant& value = args.Item(static_cast<LONG>(i));
+      value = TVariant::CopyInd(*inner);
       if (value.Type() == VT_I2) value = TVariant::FromInt(value.Get().iVal);
-      args.PutItem(static_cast<LONG>(i), value.Get());
     }
     HRESULT hr = CallMethod(dispIdMember, result, args);
     if (hr != S_OK) return hr;
@@ -163,8 +163,12 @@ HRESULT STDMETHODCALLTYPE TBaseObject::Invoke(DISPID dispIdMember, REFIID, LCID,
     // other exception, with none of the host's variables changed.
     if (pDispParams) WriteBackArguments(*pDispParams, args);
     if (pVarResult) {
-      HRESULT copied = VariantCopy(pVarResult, &result.Get());
-      if (FAILED(copied)) return copied;
+      // As VariantCopy would: the old content is cleared first; then the result moves over.
+      if (pVarResult->vt != VT_EMPTY) {
+        const HRESULT cleared = VariantClear(pVarResult);
+        if (FAILED(cleared)) return cleared;
+      }
+      *pVarResult = result.Detach();
     }
     return S_OK;
   } catch (...) {
@@ -205,11 +209,16 @@ HRESULT TBaseObject::CallMethod(DISPID DispID, TVariant& Result, TVariantArray& 
                      static_cast<size_t>(DispID - kExtDispIdBase) < FExtMethodList.size();
   if (!isExt && (DispID < 0 || static_cast<size_t>(DispID) >= FMethodList.size()))
     return DISP_E_MEMBERNOTFOUND;
-  // Copies: a handler may register methods and so move the table.
-  const std::wstring name = isExt ? FExtMethodList[DispID - kExtDispIdBase] : FMethodList[DispID].Name;
+  // The name is needed by the trace and the extension handler only. A copy then: a handler
+  // may ask for new names and so move the extension list. A table entry never moves (a
+  // deque) and keeps its first spelling: it needs no copy.
+  std::wstring nameCopy;
+  if (traced || isExt) nameCopy = isExt ? FExtMethodList[DispID - kExtDispIdBase] : FMethodList[DispID].Name;
+  const std::wstring& name = nameCopy;
   const bool isPublic = isExt || FMethodList[DispID].IsPublic;
 
   if (!isPublic) {
+    // A copy: a handler may register the method again and so replace the one running.
     const TPrivateMethod handler = FMethodList[DispID].PrivateMethod;
     if (traced) WriteDebugLog(L"> " + name, L"Params: " + TraceText(name, tdParams, Params.AsVariant().Get()));
     try {
@@ -224,10 +233,11 @@ HRESULT TBaseObject::CallMethod(DISPID DispID, TVariant& Result, TVariantArray& 
     return S_OK;
   }
 
-  auto element = [&Params](LONG i) { return i < Params.Count() ? Params.GetItem(i) : TVariant(); };
-  TVariant InData = element(0);
+  // The handler works on a copy of InData: the host's InData is put back as it came.
+  TVariant InData = Params.Count() > 0 ? Params.GetItem(0) : TVariant();
   TVariant OutData;  // whatever the host passed in OutData is discarded
-  const TVariant TimeOut = element(2);
+  static const TVariant kNoTimeOut;
+  const TVariant& TimeOut = Params.Count() > 2 ? Params.Item(2) : kNoTimeOut;
   FExtData.Clear();
   if (traced) WriteDebugLog(L"> " + name, L"InData: " + TraceText(name, tdInData, InData.Get()));
 
@@ -252,13 +262,14 @@ HRESULT TBaseObject::CallMethod(DISPID DispID, TVariant& Result, TVariantArray& 
       if (ResultDescription.empty()) ResultDescription = GetDriverResultDescription(code);
       OutData = MakeErrorOutData(code, ResultDescription, FExtData);
     }
-    Params.PutItem(1, OutData.Get());
+    // OutData moves into the argument array, from which the write-back hands it to the host.
+    Params.Item(1) = std::move(OutData);
     Result = TVariant::FromBool(code == 0);
     hr = S_OK;
   }
   if (traced)
-    WriteDebugLog(L"< " + name,
-                  L"Result=" + ValueToText(Result.Get()) + L"; OutData: " + TraceText(name, tdOutData, OutData.Get()));
+    WriteDebugLog(L"< " + name, L"Result=" + ValueToText(Result.Get()) + L"; OutData: " +
+                                    TraceText(name, tdOutData, hr == S_OK ? Params.Item(1).Get() : OutData.Get()));
   return hr;
 }
 
@@ -333,25 +344,33 @@ void StoreTypedReference(VARIANT& target, TVariant& converted) noexcept {
 }
 }  // namespace
 
-void TBaseObject::WriteBackArguments(const DISPPARAMS& Params, const TVariantArray& Args) {
+void TBaseObject::WriteBackArguments(const DISPPARAMS& Params, TVariantArray& Args) {
   // Every value is converted first and stored only when all have converted: a failure
-  // leaves all of the host's variables as they were.
+  // leaves all of the host's variables as they were. The arguments are used no more after
+  // this: a value that needs no conversion moves to the host instead of being copied.
   struct TPending {
     VARIANT* Target;
     TVariant Value;
   };
-  std::vector<TPending> pending;
   const LONG cArgs = Args.Count();
+  if (cArgs == 0) return;
+  std::vector<TPending> pending;
   pending.reserve(static_cast<size_t>(cArgs));
   for (LONG i = 0; i < cArgs; ++i) {
-    const TVariant value = Args.GetItem(i);
+    TVariant& value = Args.Item(i);
     VARIANT* entry = &Params.rgvarg[cArgs - 1 - i];
     VARIANT* target = InnermostVariant(entry);
     const VARIANT* source = InnermostVariant(&value.Get());
     if (!(target->vt & VT_BYREF)) {
       // The caller owns what it passed by value; only a variable reached through a
-      // VT_BYREF|VT_VARIANT reference takes the new value.
-      if (target != entry) pending.push_back({target, TVariant::CopyInd(*source)});
+      // VT_BYREF|VT_VARIANT reference takes the new value: the value itself, or a copy
+      // of what a reference the handler stored points to.
+      if (target != entry) {
+        if (source == &value.Get() && !(source->vt & VT_BYREF))
+          pending.push_back({target, std::move(value)});
+        else
+          pending.push_back({target, TVariant::CopyInd(*source)});
+      }
       continue;
     }
     if (target->byref == nullptr) throw Exception(BadParametersText());

@@ -147,7 +147,7 @@ protected:
 private:
   bool IsKnownDispId(DISPID DispID) const noexcept;
   std::wstring TraceText(const std::wstring& MethodName, TTraceData Kind, const VARIANT& Data) noexcept;
-  void WriteBackArguments(const DISPPARAMS& Params, const TVariantArray& Args);
+  void WriteBackArguments(const DISPPARAMS& Params, TVariantArray& Args);
   // Inside a catch: fills EXCEPINFO, logs the exception and answers DISP_E_EXCEPTION.
   HRESULT ReportException(EXCEPINFO* pExcepInfo) noexcept;
 };

@@ -5,36 +5,38 @@
 
 #include "uExceptions.h"
 
-TVariantArray::TVariantArray(ULONG count) {
-  FArray = SafeArrayCreateVector(VT_VARIANT, 0, count);
-  if (!FArray) throw std::bad_alloc();
-  FCount = static_cast<LONG>(count);
-}
-
-TVariantArray::~TVariantArray() {
-  if (FArray) SafeArrayDestroy(FArray);
-}
+TVariantArray::TVariantArray(ULONG count) : FItems(count) {}
 
 TVariant TVariantArray::GetItem(LONG i) const {
-  if (i < 0 || i >= FCount) throw Exception(L"Wrong index!");
-  TVariant v;
-  HRESULT hr = SafeArrayGetElement(FArray, &i, &v.Get());
-  if (FAILED(hr)) RaiseVariantError(hr);
-  return v;
+  if (i < 0 || i >= Count()) throw Exception(L"Wrong index!");
+  return Item(i);
 }
 
 void TVariantArray::PutItem(LONG i, const VARIANT& value) {
-  if (i < 0 || i >= FCount) throw Exception(L"invalid index");
-  HRESULT hr = SafeArrayPutElement(FArray, &i, const_cast<VARIANT*>(&value));
-  if (FAILED(hr)) RaiseVariantError(hr);
+  if (i < 0 || i >= Count()) throw Exception(L"invalid index");
+  Item(i) = TVariant(value);
 }
 
 TVariant TVariantArray::AsVariant() const {
-  VARIANT ref;
-  VariantInit(&ref);
-  ref.vt = VT_ARRAY | VT_VARIANT;
-  ref.parray = FArray;
-  return TVariant(ref);  // deep copy; `ref` itself owns nothing
+  std::vector<TVariant> copies(FItems);
+  return TakeVariantArray(copies.data(), static_cast<ULONG>(copies.size()));
+}
+
+TVariant TakeVariantArray(TVariant* items, ULONG count) {
+  SAFEARRAY* sa = SafeArrayCreateVector(VT_VARIANT, 0, count);
+  if (!sa) throw std::bad_alloc();
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_ARRAY | VT_VARIANT;
+  v.parray = sa;
+  TVariant result = TVariant::Take(v);
+  VARIANT* data = nullptr;
+  const HRESULT hr = SafeArrayAccessData(sa, reinterpret_cast<void**>(&data));
+  if (FAILED(hr)) RaiseVariantError(hr);
+  // A new vector's elements are Empty: each takes an item's content as it is.
+  for (ULONG i = 0; i < count; ++i) data[i] = items[i].Detach();
+  SafeArrayUnaccessData(sa);
+  return result;
 }
 
 TVariant NewVariantArray(std::initializer_list<SAFEARRAYBOUND> bounds) {

@@ -3,34 +3,43 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cstddef>
 #include <initializer_list>
+#include <vector>
 
 #include "uVariant.h"
 
-// Owns a one-dimensional SAFEARRAY of VARIANT with lower bound 0: the argument array of a call.
+// The argument array of a call: elements 0..Count-1, kept as variants. A SAFEARRAY of them is
+// made only when one is asked for (AsVariant): most calls never need one.
 class TVariantArray {
 public:
   explicit TVariantArray(ULONG count);
   TVariantArray(const TVariantArray&) = delete;
   TVariantArray& operator=(const TVariantArray&) = delete;
-  ~TVariantArray();
 
-  SAFEARRAY* Get() const noexcept { return FArray; }
-  LONG Count() const noexcept { return FCount; }
+  LONG Count() const noexcept { return static_cast<LONG>(FItems.size()); }
   // A copy of element i; outside 0..Count-1 raises "Wrong index!".
   TVariant GetItem(LONG i) const;
   // Element i := a copy of value; outside 0..Count-1 raises "invalid index".
   void PutItem(LONG i, const VARIANT& value);
-  // The whole array as a VT_ARRAY|VT_VARIANT variant (a copy).
+  // Element i itself, neither checked nor copied: for the dispatcher, which owns the array.
+  TVariant& Item(LONG i) noexcept { return FItems[static_cast<size_t>(i)]; }
+  const TVariant& Item(LONG i) const noexcept { return FItems[static_cast<size_t>(i)]; }
+  // The whole array as a VT_ARRAY|VT_VARIANT variant with bounds 0..Count-1 (a copy).
   TVariant AsVariant() const;
 
 private:
-  SAFEARRAY* FArray = nullptr;
-  LONG FCount = 0;
+  std::vector<TVariant> FItems;
 };
 
 // A one-dimensional VT_ARRAY|VT_VARIANT variant with bounds 0..n-1 holding copies of items.
 TVariant MakeVariantArray(std::initializer_list<TVariant> items);
+// The same made of `count` items taken over, not copied: each is left Empty.
+TVariant TakeVariantArray(TVariant* items, ULONG count);
+template <size_t N>
+TVariant TakeVariantArray(TVariant (&items)[N]) {
+  return TakeVariantArray(items, static_cast<ULONG>(N));
+}
 // A VT_ARRAY|VT_VARIANT variant with one bound per dimension (first dimension first), every
 // element Empty.
 TVariant NewVariantArray(std::initializer_list<SAFEARRAYBOUND> bounds);

@@ -30,7 +30,7 @@ TVariant::TVariant(const VARIANT& other) : TVariant() {
   CheckOle(VariantCopy(&FValue, const_cast<VARIANT*>(&other)));
 }
 
-TVariant::TVariant(TVariant&& other) noexcept : FValue(other.FValue) { VariantInit(&other.FValue); }
+TVariant::TVariant(TVariant&& other) noexcept : FValue(other.FValue) { other.FValue.vt = VT_EMPTY; }
 
 TVariant& TVariant::operator=(const TVariant& other) {
   if (this != &other) {
@@ -42,21 +42,21 @@ TVariant& TVariant::operator=(const TVariant& other) {
 
 TVariant& TVariant::operator=(TVariant&& other) noexcept {
   if (this != &other) {
-    VariantClear(&FValue);
+    Clear();
     FValue = other.FValue;
-    VariantInit(&other.FValue);
+    other.FValue.vt = VT_EMPTY;
   }
   return *this;
 }
 
 void TVariant::Clear() noexcept {
-  VariantClear(&FValue);
-  VariantInit(&FValue);
+  if (FValue.vt != VT_EMPTY) VariantClear(&FValue);
+  FValue.vt = VT_EMPTY;
 }
 
 VARIANT TVariant::Detach() noexcept {
   VARIANT v = FValue;
-  VariantInit(&FValue);
+  FValue.vt = VT_EMPTY;
   return v;
 }
 
@@ -200,7 +200,11 @@ TVariant VariantAs(const VARIANT& value, VARTYPE type) {
 }
 
 bool VariantToBool(const VARIANT& value) { return VariantAs(value, VT_BOOL).Get().boolVal != VARIANT_FALSE; }
-int32_t VariantToInt(const VARIANT& value) { return VariantAs(value, VT_I4).Get().lVal; }
+int32_t VariantToInt(const VARIANT& value) {
+  const VARIANT* src = InnermostVariant(&value);
+  if (src->vt == VT_I4) return src->lVal;  // what the conversion would answer, without making it
+  return VariantAs(value, VT_I4).Get().lVal;
+}
 double VariantToDouble(const VARIANT& value) { return VariantAs(value, VT_R8).Get().dblVal; }
 int64_t VariantToCurrency(const VARIANT& value) { return VariantAs(value, VT_CY).Get().cyVal.int64; }
 

@@ -42,13 +42,16 @@ struct TExcepInfo {
 // Owns a VARIANT; copies are deep (VariantCopy).
 class TVariant {
 public:
-  TVariant() noexcept { VariantInit(&FValue); }
+  // Empty as VariantInit leaves it; an Empty value needs no VariantClear (it would do nothing).
+  TVariant() noexcept { FValue.vt = VT_EMPTY; }
   TVariant(const TVariant& other);
   TVariant(TVariant&& other) noexcept;
   explicit TVariant(const VARIANT& other);  // deep copy, references kept as references
   TVariant& operator=(const TVariant& other);
   TVariant& operator=(TVariant&& other) noexcept;
-  ~TVariant() { VariantClear(&FValue); }
+  ~TVariant() {
+    if (FValue.vt != VT_EMPTY) VariantClear(&FValue);
+  }
 
   static TVariant FromInt(int32_t value) noexcept;
   static TVariant FromBool(bool value) noexcept;

@@ -423,6 +423,48 @@ TEST_F(DispatchTest, FailedWriteBackLeavesEveryHostVariableUnchanged) {
   EXPECT_EQ(second, 7);
 }
 
+TEST_F(DispatchTest, HostVariablesGetValuesOfTheirOwn) {
+  // OutData reaches the host without a copy: it must still be the host's alone, never shared
+  // with what the handler keeps, another call's answer or a variable of the handler's.
+  Obj->NextOutData = MakeVariantArray({TVariant::FromString(L"first")});
+  TVariant inData, first, second, timeOut = TVariant::FromInt(1);
+  ASSERT_EQ(InvokeByName(Disp(), L"Echo", {RefTo(inData), RefTo(first), RefTo(timeOut)}).Hr, S_OK);
+  Obj->NextOutData = MakeVariantArray({TVariant::FromString(L"second")});
+  ASSERT_EQ(InvokeByName(Disp(), L"Echo", {RefTo(inData), RefTo(second), RefTo(timeOut)}).Hr, S_OK);
+  EXPECT_EQ(VariantToString(ItemOf(first, 0).Get()), L"first");
+  EXPECT_EQ(VariantToString(ItemOf(second, 0).Get()), L"second");
+  EXPECT_NE(VariantSafeArray(second.Get()), VariantSafeArray(Obj->NextOutData.Get()));
+  EXPECT_EQ(VariantToString(ItemOf(Obj->NextOutData, 0).Get()), L"second");
+
+  // One variable passed as InData and as OutData ends with OutData.
+  TVariant both = TVariant::FromString(L"in");
+  Obj->NextOutData = TVariant::FromString(L"out");
+  ASSERT_EQ(InvokeByName(Disp(), L"Echo", {RefTo(both), RefTo(both), RefTo(timeOut)}).Hr, S_OK);
+  EXPECT_EQ(VariantToString(both.Get()), L"out");
+
+  // A reference a private handler stores gives the host the value, not the reference.
+  TVariant handlersOwn = TVariant::FromString(L"behind a reference");
+  Obj->RegisterPrivateMethod(L"StoresAReference", [&handlersOwn](TVariantArray& Params) {
+    Params.PutItem(0, RefTo(handlersOwn));
+    return TVariant::FromBool(true);
+  });
+  TVariant target = TVariant::FromInt(1);
+  ASSERT_EQ(InvokeByName(Disp(), L"StoresAReference", {RefTo(target)}).Hr, S_OK);
+  handlersOwn = TVariant::FromString(L"changed afterwards");
+  ASSERT_EQ(target.Type(), VT_BSTR);
+  EXPECT_EQ(VariantToString(target.Get()), L"behind a reference");
+
+  // A result variable that held a value is cleared before it takes the result.
+  TVariant result = TVariant::FromString(L"the host's old result");
+  VARIANT argument = RefTo(target);
+  DISPPARAMS params{&argument, nullptr, 1, 0};
+  ASSERT_EQ(Disp()->Invoke(DispIdOf(Disp(), L"StoresAReference"), IID_NULL, 0, DISPATCH_METHOD, &params,
+                           &result.Get(), nullptr, nullptr),
+            S_OK);
+  EXPECT_EQ(result.Type(), VT_BOOL);
+  EXPECT_EQ(result.Get().boolVal, VARIANT_TRUE);
+}
+
 TEST_F(DispatchTest, TimeOutBeyondThirtyTwoBitsFailsAsACode) {
   // (VT_I8 rather than VT_UI4 0xFFFFFFFF: Wine's VariantChangeType turns that into -1
   // where Windows reports an overflow.)

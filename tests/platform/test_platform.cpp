@@ -59,6 +59,41 @@ TEST(Variants, CyclicReferenceChainStops) {
   EXPECT_FALSE(IsOrdinalVariant(a));
 }
 
+TEST(SafeArrays, ArraysMadeOfTakenItemsAndOfTheArguments) {
+  // Taken over: the items are left Empty and the array holds what they held.
+  TVariant items[] = {TVariant::FromString(L"one"), TVariant::FromInt(2), TVariant()};
+  const BSTR text = items[0].Get().bstrVal;
+  TVariant taken = TakeVariantArray(items);
+  for (const TVariant& item : items) EXPECT_TRUE(item.IsEmpty());
+  LONG lo = -1, hi = -1;
+  ASSERT_TRUE(VariantArrayBounds(taken.Get(), 1, lo, hi));
+  EXPECT_EQ(lo, 0);
+  EXPECT_EQ(hi, 2);
+  LONG first = 0, second = 1, third = 2;
+  VARIANT* data = nullptr;
+  ASSERT_EQ(SafeArrayAccessData(taken.Get().parray, reinterpret_cast<void**>(&data)), S_OK);
+  EXPECT_EQ(data[0].bstrVal, text);  // the very string, not a copy of it
+  SafeArrayUnaccessData(taken.Get().parray);
+  EXPECT_EQ(VariantToString(SafeArrayItem(taken.Get().parray, &first).Get()), L"one");
+  EXPECT_EQ(SafeArrayItem(taken.Get().parray, &second).Get().lVal, 2);
+  EXPECT_EQ(SafeArrayItem(taken.Get().parray, &third).Type(), VT_EMPTY);
+  TVariant none[1];
+  TVariant empty = TakeVariantArray(none, 0);
+  ASSERT_TRUE(VariantArrayBounds(empty.Get(), 1, lo, hi));
+  EXPECT_EQ(hi - lo + 1, 0);
+
+  // An argument array as a SAFEARRAY is a copy: changing one leaves the other as it was.
+  TVariantArray args(2);
+  args.PutItem(0, TVariant::FromString(L"arg").Get());
+  TVariant whole = args.AsVariant();
+  args.PutItem(0, TVariant::FromString(L"changed").Get());
+  ASSERT_TRUE(VariantArrayBounds(whole.Get(), 1, lo, hi));
+  EXPECT_EQ(hi - lo + 1, 2);
+  EXPECT_EQ(VariantToString(SafeArrayItem(whole.Get().parray, &first).Get()), L"arg");
+  EXPECT_EQ(SafeArrayItem(whole.Get().parray, &second).Type(), VT_EMPTY);
+  EXPECT_EQ(VariantToString(args.GetItem(0).Get()), L"changed");
+}
+
 TEST(SafeArrays, CheckedAccessAndTypedElements) {
   TVariantArray args(2);
   args.PutItem(1, TVariant::FromInt(5).Get());
