@@ -197,8 +197,9 @@ class Relay {
         if (!c->Down.Eof && c->Down.Queued < kMaxQueued) sev |= POLLIN;
         if (c->Down.WantWrite) cev |= POLLOUT;
         if (c->Up.WantWrite) sev |= POLLOUT;
-        fds.push_back({c->Client, cev, 0});
-        fds.push_back({c->Server, sev, 0});
+        // A side with nothing to wait for is left out: its hang-up would wake the loop for ever.
+        fds.push_back({cev ? c->Client : -1, cev, 0});
+        fds.push_back({sev ? c->Server : -1, sev, 0});
       }
       poll(fds.data(), fds.size(), NextTimeout());
 
@@ -303,6 +304,7 @@ class Relay {
   }
 
   void Read(Connection& c, Pipe& p, bool AFromClient) {
+    if (p.Eof) return;
     char buf[65536];
     const ssize_t n = recv(p.From, buf, sizeof buf, 0);
     if (n < 0) {
