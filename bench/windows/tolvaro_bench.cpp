@@ -5,9 +5,14 @@
 //
 //   tolvaro_bench [--cycles N] [--objects N] [--rounds N] [--sandbox-log FILE] [--only PART]
 //
+// The parts: dispatch, bank, pay, steady, and latency and connections (tolvaro_bench_latency.h,
+// which need the relays of TOLVARO_RELAY_FAR and TOLVARO_RELAY_NEAR).
+//
 // TOLVARO_SANDBOX names the sandbox's info file; --sandbox-log its request log (for the time
 // the sandbox answered). Prints one Markdown table (figure, target, met) and, before it, the
 // raw samples' spread; exit code 0 when every target is met, 1 when one is missed, 2 on error.
+#include <winsock2.h>  // before windows.h: the latency part talks to the relay
+#include <iphlpapi.h>
 #include <windows.h>
 #include <bcrypt.h>
 #include <oaidl.h>
@@ -17,9 +22,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -837,6 +845,8 @@ void BenchSteadyState(const TSandbox& Sandbox, const std::wstring& Devices, int 
   }
 }
 
+#include "tolvaro_bench_latency.h"
+
 int Run(int argc, wchar_t** argv) {
   int cycles = 10000, objects = 1000, rounds = 300;
   std::wstring sandboxLog, only;
@@ -855,7 +865,7 @@ int Run(int argc, wchar_t** argv) {
       only = argv[++i];
     else {
       std::fprintf(stderr,
-                   "usage: tolvaro_bench [--cycles N] [--objects N] [--rounds N] [--sandbox-log FILE] [--only dispatch|bank|pay|steady]\n");
+                   "usage: tolvaro_bench [--cycles N] [--objects N] [--rounds N] [--sandbox-log FILE] [--only dispatch|bank|pay|steady|latency|connections]\n");
       return 2;
     }
   }
@@ -872,6 +882,8 @@ int Run(int argc, wchar_t** argv) {
     BenchPay(sandbox, devices, sandboxLog);
   }
   if (only.empty() || only == L"steady") BenchSteadyState(sandbox, devices, cycles, objects);
+  if (only.empty() || only == L"latency") BenchLatency(sandbox, devices, sandboxLog, rounds);
+  if (only.empty() || only == L"connections") BenchConnections(sandbox, devices, cycles, objects);
   const double took = (NowMs() - start) / 1000.0;
 
   std::printf("\n| figure | measured | target | met |\n|---|---|---|---|\n");
