@@ -47,7 +47,7 @@ const char kUsage[] =
     "                          first picks a free port; port 0 on later ones reuses that port,\n"
     "                          so 127.0.0.1 and ::1 can share it (IPv6 hosts in brackets: [::1]:0)\n"
     "  --kept-http HOST:PORT   a plain HTTP listener that keeps connections open between\n"
-    "                          requests (HTTP/1.1 keep-alive, idle ones closed after 5 s); for\n"
+    "                          requests (HTTP/1.1 keep-alive, idle ones closed after 30 s); for\n"
     "                          clients behind the latency relay (README); repeatable\n"
     "  --kept-https HOST:PORT  the same over TLS; repeatable\n"
     "  --cert FILE --key FILE  server certificate and private key (PEM) for --https\n"
@@ -370,7 +370,7 @@ void Install(httplib::Server& srv, Bank& bank, RequestLog& log, bool tls, int th
   srv.Delete(any, handler);
   srv.Patch(any, handler);
   srv.Options(any, handler);
-  srv.set_keep_alive_timeout(kept ? 5 : 1);
+  srv.set_keep_alive_timeout(kept ? 30 : 1);
   // A kept listener answers many requests per connection, as a bank does; its clients come
   // through the latency relay, which acknowledges what it receives at once. Elsewhere:
   // one answer per connection (Connection: close). A client that writes a request's headers
