@@ -30,3 +30,30 @@ function(tolvaro_use_sandbox)
   set_property(TEST ${tests} APPEND PROPERTY FIXTURES_REQUIRED ${fixture})
   set_property(TEST ${tests} APPEND PROPERTY ENVIRONMENT TOLVARO_SANDBOX=${TOLVARO_SANDBOX_INFO})
 endfunction()
+
+# The latency relay (tools/sandbox) in front of the sandbox's kept-alive HTTP listener, with no
+# delay: tests count and drop its connections through its control line.
+#   tolvaro_use_latency_relay(<test>...)  TOLVARO_RELAY: the absolute path of its info file
+#                                         (port=, control=, pid= lines)
+if(WIN32)
+  set(TOLVARO_RELAY_BINARY ${TOLVARO_SANDBOX_HOST_DIR}/tolvaro_latency_relay)
+else()
+  set(TOLVARO_RELAY_BINARY $<TARGET_FILE:tolvaro_latency_relay>)
+endif()
+set(TOLVARO_RELAY_FIXTURE latency_relay_${TOLVARO_SANDBOX_FIXTURE})
+set(TOLVARO_RELAY_DIR ${CMAKE_BINARY_DIR}/relay)
+tolvaro_add_command_test(NAME ${TOLVARO_RELAY_FIXTURE}_start
+                         COMMAND ${TOLVARO_WINE_GATE} ${CMAKE_SOURCE_DIR}/tools/sandbox/latency-relay-fixture.sh start
+                                 ${TOLVARO_RELAY_BINARY} ${TOLVARO_SANDBOX_INFO} ${TOLVARO_RELAY_DIR})
+tolvaro_test_properties(${TOLVARO_RELAY_FIXTURE}_start PROPERTIES FIXTURES_SETUP ${TOLVARO_RELAY_FIXTURE} TIMEOUT 60)
+tolvaro_use_sandbox(${TOLVARO_RELAY_FIXTURE}_start)
+tolvaro_add_command_test(NAME ${TOLVARO_RELAY_FIXTURE}_stop
+                         COMMAND ${TOLVARO_WINE_GATE} ${CMAKE_SOURCE_DIR}/tools/sandbox/latency-relay-fixture.sh stop ${TOLVARO_RELAY_DIR})
+tolvaro_test_properties(${TOLVARO_RELAY_FIXTURE}_stop PROPERTIES FIXTURES_CLEANUP ${TOLVARO_RELAY_FIXTURE} TIMEOUT 60)
+
+function(tolvaro_use_latency_relay)
+  tolvaro_tree_names(tests ${ARGN})
+  tolvaro_tree_names(fixture ${TOLVARO_RELAY_FIXTURE})
+  set_property(TEST ${tests} APPEND PROPERTY FIXTURES_REQUIRED ${fixture})
+  set_property(TEST ${tests} APPEND PROPERTY ENVIRONMENT TOLVARO_RELAY=${TOLVARO_RELAY_DIR}/relay.info)
+endfunction()

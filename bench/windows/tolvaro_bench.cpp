@@ -5,12 +5,17 @@
 //
 //   tolvaro_bench [--cycles N] [--objects N] [--rounds N] [--sandbox-log FILE] [--only PART]
 //
+// The parts: dispatch, bank, pay, steady, and latency and connections (tolvaro_bench_latency.h,
+// which need the relays of TOLVARO_RELAY_FAR and TOLVARO_RELAY_NEAR).
+//
 // TOLVARO_SANDBOX names the sandbox's info file; --sandbox-log its request log (for the time
 // the sandbox answered). Prints one Markdown table (figure, target, met) and, before it, the
 // raw samples' spread; exit code 0 when every target is met, 1 when one is missed, 2 on error.
 // A figure is never made of nothing: a count option that is not a whole number of at least 1,
 // an unknown part, a statistic of no samples or a counter that cannot be read exits 2 with
 // the reason. Every row checks its figure against both ends of its target.
+#include <winsock2.h>  // before windows.h: the latency part talks to the relay
+#include <iphlpapi.h>
 #include <windows.h>
 #include <bcrypt.h>
 #include <oaidl.h>
@@ -20,9 +25,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -912,7 +920,7 @@ void BenchSteadyState(const TSandbox& Sandbox, const std::wstring& Devices, int 
 
 // The parts a run can be limited to (--only); a part the program does not know is refused,
 // never run as nothing.
-const wchar_t* const kSections[] = {L"dispatch", L"bank", L"pay", L"steady"};
+const wchar_t* const kSections[] = {L"dispatch", L"bank", L"pay", L"steady", L"latency", L"connections"};
 
 void Usage(const std::string& Why) {
   std::string sections;
@@ -934,6 +942,8 @@ bool ParseCount(const std::wstring& Text, int Max, int& Value) {
   Value = static_cast<int>(v);
   return true;
 }
+
+#include "tolvaro_bench_latency.h"
 
 int Run(int argc, wchar_t** argv) {
   int cycles = 10000, objects = 1000, rounds = 300;
@@ -987,6 +997,8 @@ int Run(int argc, wchar_t** argv) {
     BenchPay(sandbox, devices, sandboxLog);
   }
   if (only.empty() || only == L"steady") BenchSteadyState(sandbox, devices, cycles, objects);
+  if (only.empty() || only == L"latency") BenchLatency(sandbox, devices, sandboxLog, rounds);
+  if (only.empty() || only == L"connections") BenchConnections(sandbox, devices, cycles, objects);
   const double took = (NowMs() - start) / 1000.0;
 
   if (GRows.empty()) Fail("no figure was measured");

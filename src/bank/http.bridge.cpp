@@ -211,6 +211,16 @@ void HTTPBridge::ProduceResult(const TTypeInfo* AType, const TStream& AContent, 
   }
 }
 
+IHTTPClient& HTTPBridge::Client() {
+  const std::lock_guard<std::mutex> lock(FClientLock);
+  if (!FClient) {
+    if (!FClientFactory) throw EHTTPBridgeException(SNoClient);
+    FClient = FClientFactory->CreateClient(THTTPClientOptions{});
+    if (!FClient) throw EHTTPBridgeException(SNoClient);
+  }
+  return *FClient;
+}
+
 void HTTPBridge::Execute(const TMethodDescription& AMethod, std::span<const TValue> AArgs, const TValue& AResult) {
   // Call-site mistakes, not request failures: nothing is sent.
   if (AArgs.size() != AMethod.Params.size())
@@ -221,9 +231,9 @@ void HTTPBridge::Execute(const TMethodDescription& AMethod, std::span<const TVal
   // 1. Debug hooks.
   DebugLog(FormatText(SInvokeLog, AMethod.Name));
 
-  // 2. A client for this call alone; freed on every path.
-  if (!FClientFactory) throw EHTTPBridgeException(SNoClient);
-  const std::unique_ptr<IHTTPClient> client = FClientFactory->CreateClient(THTTPClientOptions{});
+  // 2. The bridge's client, made by its first call and kept for the bridge's life: its
+  // connections (and TLS sessions) serve the next requests.
+  IHTTPClient& client = Client();
 
   // 3. Headers.
   THeaderList headers = FCommonHeaders;
@@ -287,7 +297,7 @@ void HTTPBridge::Execute(const TMethodDescription& AMethod, std::span<const TVal
   }
 
   // 11. Send.
-  const THTTPResponse response = client->Execute(verb, url, headers, body.get(), *content);
+  const THTTPResponse response = client.Execute(verb, url, headers, body.get(), *content);
 
   // 12. After-execute hooks; one that raises ends the call.
   for (const auto& r : ListInterceptors) {
@@ -298,7 +308,7 @@ void HTTPBridge::Execute(const TMethodDescription& AMethod, std::span<const TVal
 
   // 13. Result.
   ProduceResult(AMethod.ResultType, *content, AResult);
-  // 14. body, content and client are freed here and on every exception path.
+  // 14. body and content are freed here and on every exception path.
 }
 
 }  // namespace bank

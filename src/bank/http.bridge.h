@@ -5,6 +5,7 @@
 #include <array>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <memory>
 #include <span>
 #include <string>
@@ -242,6 +243,8 @@ class HTTPBridge {
 
  private:
   void DebugLog(const std::string& AMessage);
+  // The client every call of this bridge uses (calls may run on two threads at once).
+  IHTTPClient& Client();
   IConverterFactory& ConverterFor(const TTypeInfo* ATypeInfo) const;
   std::unique_ptr<TStream> PrepareBody(const TValue& AArg) const;
   void ProduceResult(const TTypeInfo* AType, const TStream& AContent, const TValue& AResult) const;
@@ -255,6 +258,8 @@ class HTTPBridge {
   std::vector<std::pair<std::string, std::string>> FCommonPaths;
   std::string FUrl;
   std::shared_ptr<IHTTPClientFactory> FClientFactory;
+  std::mutex FClientLock;
+  std::unique_ptr<IHTTPClient> FClient;
 };
 
 template <class R, class... A>

@@ -1,5 +1,8 @@
 #pragma once
-// The HTTP transport behind the REST bridge: one synchronous request per client object.
+// The HTTP transport behind the REST bridge: synchronous requests. A bridge keeps one client
+// for its life and calls it from more than one thread (the host's and a payment wait's), so a
+// client serves concurrent calls and keeps what it may reuse between them (WinHTTP: its
+// session, and with it the connections and TLS sessions).
 // Implementations: WinHTTP in the DLL, a native one for the sandbox, a fake for tests.
 #include <functional>
 #include <memory>

@@ -1,12 +1,22 @@
-// The WinHTTP transport of the DLL: one session, connection and request per call; every
-// time-out and the redirect limit set explicitly (Wine's defaults differ from Windows');
-// certificate checks always on; the system proxy.
+// The WinHTTP transport of the DLL: one session per client for the client's life (its
+// connections and TLS sessions are reused from one request to the next), a connection handle
+// and a request per call; every time-out and the redirect limit set explicitly (Wine's
+// defaults differ from Windows'); certificate checks always on; the system proxy.
+//
+// A request is never sent twice because a kept connection was reused. WinHTTP's own retry of
+// a request on a stale kept connection is an opt-in feature (WINHTTP_OPTION_FAILED_CONNECTION_
+// RETRIES, condition WINHTTP_CONNECTION_RETRY_CONDITION_STALE_CONNECTION): the session sets it
+// to no retries explicitly, and where the option is unknown there is nothing to opt out of.
+// Wine checks a pooled connection with a non-blocking peek before it reuses it (one the server
+// closed is dropped and a new one opened, before anything is sent) and resends nothing: a
+// request that fails on a reused connection fails. This transport never retries either.
 #include <windows.h>
 #include <winhttp.h>
 
 #include <algorithm>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/uStrings.h"
@@ -19,6 +29,13 @@ namespace bank {
 
 namespace {
 
+// Newer than the toolchain's header; values as Microsoft documents them.
+constexpr DWORD OptionFailedConnectionRetries = 162;  // WINHTTP_OPTION_FAILED_CONNECTION_RETRIES
+struct TFailedConnectionRetries {                     // WINHTTP_FAILED_CONNECTION_RETRIES
+  DWORD dwMaxRetries;
+  DWORD dwAllowedRetryConditions;
+};
+
 class TInternetHandle {
  public:
   explicit TInternetHandle(HINTERNET AHandle = nullptr) noexcept : FHandle(AHandle) {}
@@ -28,6 +45,11 @@ class TInternetHandle {
     if (FHandle) WinHttpCloseHandle(FHandle);
   }
   HINTERNET Get() const noexcept { return FHandle; }
+  HINTERNET Release() noexcept {
+    const HINTERNET handle = FHandle;
+    FHandle = nullptr;
+    return handle;
+  }
   explicit operator bool() const noexcept { return FHandle != nullptr; }
 
  private:
@@ -228,6 +250,13 @@ TTarget ParseUrl(const std::string& AURL) {
 class TWinHTTPClient final : public IHTTPClient {
  public:
   explicit TWinHTTPClient(const THTTPClientOptions& AOptions) : FOptions(AOptions) {}
+  ~TWinHTTPClient() override {
+    // The last reference goes once no call runs: the session (and with it, on Windows, its
+    // pooled connections) ends here.
+    if (FSession) WinHttpCloseHandle(FSession);
+  }
+  TWinHTTPClient(const TWinHTTPClient&) = delete;
+  TWinHTTPClient& operator=(const TWinHTTPClient&) = delete;
 
   THTTPResponse Execute(const std::string& AMethod, const std::string& AURL, const THeaderList& AHeaders,
                         const TStream* ASource, TStream& AContent) override {
@@ -236,16 +265,11 @@ class TWinHTTPClient final : public IHTTPClient {
     const std::wstring& object = target.Object;
     const bool secure = target.Secure;
 
-    const TInternetHandle session(OpenSession());
-    if (!session) Fail(SHTTPSessionFailed, GetLastError());
-    SetSecureProtocols(session.Get());
+    const HINTERNET session = Session();
     const int connect = FOptions.ConnectionTimeout, response = FOptions.ResponseTimeout;
-    if (!WinHttpSetTimeouts(session.Get(), connect, connect, response, response))
-      Fail(SHTTPSessionFailed, GetLastError());
     DWORD redirects = static_cast<DWORD>(FOptions.MaxRedirects);
-    WinHttpSetOption(session.Get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects, sizeof redirects);
 
-    const TInternetHandle connection(WinHttpConnect(session.Get(), host.c_str(), target.Port, 0));
+    const TInternetHandle connection(WinHttpConnect(session, host.c_str(), target.Port, 0));
     if (!connection) Fail(SHTTPConnectFailed, GetLastError());
 
     // The time-outs are per step and per read: a server that sends a byte now and then would
@@ -266,7 +290,7 @@ class TWinHTTPClient final : public IHTTPClient {
                                                      secure ? WINHTTP_FLAG_SECURE : 0));
     if (!request) Fail(SHTTPConnectFailed, GetLastError());
     // Options on the request too: Wine reads some of them there only.
-    WinHttpSetTimeouts(request.Get(), connect, connect, response, response);
+    WinHttpSetTimeouts(request.Get(), 0, connect, response, response);
     DWORD receiveResponse = static_cast<DWORD>(response);
     WinHttpSetOption(request.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receiveResponse, sizeof receiveResponse);
     WinHttpSetOption(request.Get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects, sizeof redirects);
@@ -286,6 +310,9 @@ class TWinHTTPClient final : public IHTTPClient {
     const std::string* body = ASource ? &ASource->Bytes() : nullptr;
     if (body && body->size() > std::numeric_limits<DWORD>::max()) Fail(SHTTPSendFailed, ERROR_INVALID_PARAMETER);
     const DWORD bodySize = body ? static_cast<DWORD>(body->size()) : 0;
+    // The body goes with the send call (never WinHttpWriteData after it), so WinHTTP can put
+    // headers and body on the wire together. Wine writes them in two sends all the same,
+    // which against a server that delays its ACK costs a wait: Wine's, not ours to bend.
     if (!WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                             bodySize ? const_cast<char*>(body->data()) : WINHTTP_NO_REQUEST_DATA, bodySize, bodySize,
                             0))
@@ -335,7 +362,33 @@ class TWinHTTPClient final : public IHTTPClient {
   }
 
  private:
+  // The client's session, opened by its first call (a call that fails to open it leaves the
+  // next one to try again). Calls of the host's thread and of a payment wait may run at once:
+  // WinHTTP serves concurrent requests of one session.
+  HINTERNET Session() {
+    const std::lock_guard<std::mutex> lock(FLock);
+    if (FSession) return FSession;
+    TInternetHandle session(OpenSession());
+    if (!session) Fail(SHTTPSessionFailed, GetLastError());
+    SetSecureProtocols(session.Get());
+    // No name-resolution time-out of WinHTTP's own (0): with one, WinHTTP resolves on a worker
+    // thread for every request. The system resolver bounds a lookup that hangs, and the whole
+    // call is bounded below.
+    const int connect = FOptions.ConnectionTimeout, response = FOptions.ResponseTimeout;
+    if (!WinHttpSetTimeouts(session.Get(), 0, connect, response, response)) Fail(SHTTPSessionFailed, GetLastError());
+    DWORD redirects = static_cast<DWORD>(FOptions.MaxRedirects);
+    WinHttpSetOption(session.Get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects, sizeof redirects);
+    // Before any connection or request of the session, as the option requires; refused where
+    // the system does not have it.
+    TFailedConnectionRetries noRetries{0, 0};
+    WinHttpSetOption(session.Get(), OptionFailedConnectionRetries, &noRetries, sizeof noRetries);
+    FSession = session.Release();
+    return FSession;
+  }
+
   THTTPClientOptions FOptions;
+  std::mutex FLock;
+  HINTERNET FSession = nullptr;
 };
 
 class TWinHTTPClientFactory final : public IHTTPClientFactory {

@@ -147,12 +147,19 @@ int32_t TDriver::OnEnable(std::wstring& ResultDescription) {
 
 int32_t TDriver::OnDisable(std::wstring& ResultDescription) {
   ResultDescription.clear();
+  FApi.reset();  // the bank session ends (a running wait keeps its own until it finishes)
   return kOK;
+}
+
+void TDriver::OnBeforeClose() {
+  TBaseFastPaymentSystem::OnBeforeClose();
+  FApi.reset();
 }
 
 bool TDriver::OnShowSettings() { return ExecuteSettingsDialog(DriverSettingsPages(), false); }
 
 std::shared_ptr<bank::ITolvaro> TDriver::GetApi() const {
+  if (!FApi && GetEnabled() && FDevice) FApi = FDevice->GetApi();  // after Close, still enabled
   if (!FApi) throw Exception(kSNotEnabled);
   return FApi;
 }

@@ -68,6 +68,7 @@ protected:
   void DeclareSettings() override;
   int32_t OnEnable(std::wstring& ResultDescription) override;
   int32_t OnDisable(std::wstring& ResultDescription) override;
+  void OnBeforeClose() override;
   bool OnShowSettings() override;
   void OnCreate() override;
   void OnDestroy() override;
@@ -84,7 +85,10 @@ private:
   std::shared_ptr<bank::TDevice> FDevice;  // shared with the wait threads, whose calls use its hooks
   std::wstring FTerminalKey;
   std::wstring FPassword;
-  std::shared_ptr<bank::ITolvaro> FApi;
+  // The bank client of this Enable: one HTTP session, kept until Disable, Close or the object's
+  // end (a payment wait holds its own reference until it finishes). Made again on demand
+  // while enabled.
+  mutable std::shared_ptr<bank::ITolvaro> FApi;
   std::shared_ptr<TPaymentWait> FWait;  // the latest wait; each has its own events and state
   int32_t FWaitTimeout = 30;
   int FStatus = bank::UNKNOWN;

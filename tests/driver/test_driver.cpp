@@ -5,6 +5,7 @@
 #include "kit/TestEquipmentManager.h"
 #include "kit/DispatchTestKit.h"
 #include "kit/LogTestKit.h"
+#include "bank/uFakeHTTPClient.h"
 #include "fps/uDriver.h"
 #include "host/uComServer.h"
 #include "host/uDebugLog.h"
@@ -167,10 +168,11 @@ TEST_F(DriverFixture, EveryBankOperationNeedsTheEnabledDevice) {
   EXPECT_EQ(Driver->GetQrCodeStatus(L"", L"1", amount, a, date, b, status, description), 1001);
   EXPECT_EQ(description, notEnabled);
 
-  // Disabled after an enable: the interface stays, the operations still refuse.
+  // Disabled after an enable: the interface (and its bank session) goes, the operations
+  // still refuse.
   EnableAtSandbox();
   ASSERT_EQ(Driver->Disable(), 0);
-  EXPECT_NO_THROW(Driver->GetApi());
+  EXPECT_THROW(Driver->GetApi(), Exception);
   EXPECT_EQ(Driver->RegisterQrCode(10000, L"", a, b, c, d, description), 1001);
   EXPECT_EQ(description, notEnabled);
 }
@@ -250,6 +252,62 @@ TEST_F(DriverFixture, AnAnswerThatCameInTimeDecidesThePayEvenWhenTheDeadlineFall
   EXPECT_EQ(Driver->Pay(L"", qr, amount, paymentID, date, receipt, description), 1001);
   EXPECT_EQ(description, L"Операция отклонена");
   EXPECT_TRUE(paymentID.empty() && receipt.empty());
+}
+
+// The bank client of an Enable (one HTTP session, whose connections its requests share) lives
+// from the first bank call to Disable, Close or the object's end, and a running payment wait
+// keeps its own until it finishes. The fake transport counts the clients alive.
+class DriverSessionFixture : public DriverFixture {
+protected:
+  void SetUp() override {
+    bank::SetDefaultHTTPClientFactory(Transport);
+    DriverFixture::SetUp();
+    Driver->SetSettingValue(L"Host", TVariant::FromString(L"https://bank.example/v2"));
+    Driver->SetSettingValue(L"TerminalKey", TVariant::FromString(L"T1"));
+    Driver->SetSettingValue(L"Password", TVariant::FromString(L"p"));
+  }
+  void TearDown() override {
+    DriverFixture::TearDown();
+    bank::SetDefaultHTTPClientFactory(nullptr);
+  }
+  void Enable() {
+    std::wstring description;
+    ASSERT_EQ(Driver->Enable(description), 0) << Utf16ToUtf8(description);
+  }
+  // Two bank requests of one host call (the fake's empty answers fail it after the first).
+  void Register() {
+    Transport->Push({200, "OK", R"({"Success":true,"ErrorCode":"0","PaymentId":"7","Status":"NEW"})"});
+    std::wstring qr, data, url, order, description;
+    Driver->RegisterQrCode(100, L"", qr, data, url, order, description);
+  }
+  std::shared_ptr<bank::TFakeHTTPClientFactory> Transport = std::make_shared<bank::TFakeHTTPClientFactory>();
+};
+
+TEST_F(DriverSessionFixture, OneClientPerEnableEndedByDisableCloseAndRelease) {
+  Enable();
+  EXPECT_EQ(Transport->ClientsAlive(), 0);  // made by the first request, not by Enable
+  Register();
+  Register();
+  ASSERT_GE(Transport->Requests().size(), 3u);
+  EXPECT_EQ(Transport->ClientsCreated(), 1);  // every request of the Enable on one session
+  EXPECT_EQ(Transport->ClientsAlive(), 1);
+
+  ASSERT_EQ(Driver->Disable(), 0);
+  EXPECT_EQ(Transport->ClientsAlive(), 0);
+
+  Enable();
+  Register();
+  EXPECT_EQ(Transport->ClientsCreated(), 2);
+  EXPECT_EQ(InvokeByName(Driver, L"Close", {}).Result.Get().boolVal, VARIANT_TRUE);
+  EXPECT_EQ(Transport->ClientsAlive(), 0);
+  // Still enabled after Close: a bank call opens a session again.
+  Register();
+  EXPECT_EQ(Transport->ClientsCreated(), 3);
+  EXPECT_EQ(Transport->ClientsAlive(), 1);
+
+  Driver->Release();
+  Driver = nullptr;
+  EXPECT_EQ(Transport->ClientsAlive(), 0);
 }
 
 TEST(DriverStatus, HostStatusCodes) {

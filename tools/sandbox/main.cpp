@@ -46,6 +46,10 @@ const char kUsage[] =
     "  --https HOST:PORT       HTTPS listener (bank operations only); repeatable. Port 0 on the\n"
     "                          first picks a free port; port 0 on later ones reuses that port,\n"
     "                          so 127.0.0.1 and ::1 can share it (IPv6 hosts in brackets: [::1]:0)\n"
+    "  --kept-http HOST:PORT   a plain HTTP listener that keeps connections open between\n"
+    "                          requests (HTTP/1.1 keep-alive, idle ones closed after 30 s); for\n"
+    "                          clients behind the latency relay (README); repeatable\n"
+    "  --kept-https HOST:PORT  the same over TLS; repeatable\n"
     "  --cert FILE --key FILE  server certificate and private key (PEM) for --https\n"
     "  --terminal KEY:PASSWORD a terminal known from the start; repeatable\n"
     "  --info-file FILE        written once every listener is up: http=, http6=, https=, pid= lines\n"
@@ -280,10 +284,11 @@ struct Listener {
   std::unique_ptr<httplib::Server> Server;
   Endpoint Where;
   bool Tls = false;
+  bool Kept = false;
   std::thread Thread;
 };
 
-void Install(httplib::Server& srv, Bank& bank, RequestLog& log, bool tls, int threads) {
+void Install(httplib::Server& srv, Bank& bank, RequestLog& log, bool tls, int threads, bool kept = false) {
   srv.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
   const bool control = !tls;
   auto handler = [&bank, &log, tls, control](const httplib::Request& req, httplib::Response& res) {
@@ -365,13 +370,15 @@ void Install(httplib::Server& srv, Bank& bank, RequestLog& log, bool tls, int th
   srv.Delete(any, handler);
   srv.Patch(any, handler);
   srv.Options(any, handler);
-  srv.set_keep_alive_timeout(1);
-  // One answer per connection (Connection: close). A client that writes a request's headers
+  srv.set_keep_alive_timeout(kept ? 30 : 1);
+  // A kept listener answers many requests per connection, as a bank does; its clients come
+  // through the latency relay, which acknowledges what it receives at once. Elsewhere:
+  // one answer per connection (Connection: close). A client that writes a request's headers
   // and body separately with Nagle on (WinHTTP under Wine does) holds the body until the
   // headers are acknowledged, and on a kept-alive connection this server's delayed ACK takes
   // 40 ms: every request after a connection's first would wait that long, which no real bank
   // adds. A fresh connection is acknowledged at once.
-  srv.set_keep_alive_max_count(1);
+  srv.set_keep_alive_max_count(kept ? 100000 : 1);
   // Answers leave at once. cpp-httplib writes an answer's headers and body separately, and with
   // Nagle the body would wait for the client's delayed ACK of the headers: 40 ms added to every
   // request on a kept-alive connection, which no real bank adds. Accepted sockets inherit the
@@ -404,7 +411,7 @@ int Fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<Endpoint> http, https;
+  std::vector<Endpoint> http, https, keptHttp, keptHttps;
   std::string cert, key, infoFile, logFile;
   std::vector<std::pair<std::string, std::string>> terminals;
   std::vector<std::string> infoExtra;
@@ -425,6 +432,11 @@ int main(int argc, char** argv) {
       auto e = ParseEndpoint(v);
       if (!e) return Fail("bad " + arg + " value '" + v + "' (expected HOST:PORT or [IPv6]:PORT)");
       (arg == "--http" ? http : https).push_back(*e);
+    } else if (arg == "--kept-http" || arg == "--kept-https") {
+      if (!value(v)) return Fail(arg + " needs HOST:PORT");
+      auto e = ParseEndpoint(v);
+      if (!e) return Fail("bad " + arg + " value '" + v + "' (expected HOST:PORT or [IPv6]:PORT)");
+      (arg == "--kept-http" ? keptHttp : keptHttps).push_back(*e);
     } else if (arg == "--cert") {
       if (!value(cert)) return Fail("--cert needs a file");
     } else if (arg == "--key") {
@@ -457,8 +469,9 @@ int main(int argc, char** argv) {
     }
   }
   if (http.empty()) http.push_back(Endpoint{"127.0.0.1", 0});
-  if (!https.empty() && (cert.empty() || key.empty())) return Fail("--https needs --cert and --key");
-  if (!https.empty()) {
+  if ((!https.empty() || !keptHttps.empty()) && (cert.empty() || key.empty()))
+    return Fail("--https and --kept-https need --cert and --key");
+  if (!https.empty() || !keptHttps.empty()) {
     if (std::string p = CertificateProblem(cert, key); !p.empty()) return Fail(p);
   }
 
@@ -504,6 +517,23 @@ int main(int argc, char** argv) {
     if (std::string p = bindOne(l); !p.empty()) return Fail(p);
     listeners.push_back(std::move(l));
   }
+  for (int tls = 0; tls < 2; ++tls) {
+    for (const Endpoint& e : tls ? keptHttps : keptHttp) {
+      Listener l;
+      if (tls) {
+        l.Server = std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str());
+        if (!l.Server->is_valid()) return Fail("cannot use the certificate " + cert + " with the key " + key);
+      } else {
+        l.Server = std::make_unique<httplib::Server>();
+      }
+      l.Tls = tls != 0;
+      l.Kept = true;
+      l.Where = e;
+      Install(*l.Server, bank, log, l.Tls, threads, true);
+      if (std::string p = bindOne(l); !p.empty()) return Fail(p);
+      listeners.push_back(std::move(l));
+    }
+  }
   // The HTTPS listeners with port 0 after the first share the first one's port; when that
   // port is taken on another address, all of them try again with a new one.
   for (int attempt = 0; !https.empty(); ++attempt) {
@@ -542,8 +572,8 @@ int main(int argc, char** argv) {
     const Listener* firstHttp = nullptr;
     const Listener* firstHttps = nullptr;
     for (const Listener& l : listeners) {
-      if (!l.Tls && !firstHttp) firstHttp = &l;
-      if (l.Tls && !firstHttps) firstHttps = &l;
+      if (!l.Tls && !l.Kept && !firstHttp) firstHttp = &l;
+      if (l.Tls && !l.Kept && !firstHttps) firstHttps = &l;
     }
     Endpoint h = firstHttp->Where;
     if (h.Host == "0.0.0.0") h.Host = "127.0.0.1";
@@ -551,12 +581,19 @@ int main(int argc, char** argv) {
     text += "http=http://" + h.Text() + "\n";
     // The first plain listener on an IPv6 address, for clients that test IPv6 literals.
     for (const Listener& l : listeners)
-      if (!l.Tls && &l != firstHttp && l.Where.Host.find(':') != std::string::npos) {
+      if (!l.Tls && !l.Kept && &l != firstHttp && l.Where.Host.find(':') != std::string::npos) {
         text += "http6=http://" + l.Where.Text() + "\n";
         break;
       }
     // The certificate names the host localhost, so that is the name to reach it by.
     if (firstHttps) text += "https=https://localhost:" + std::to_string(firstHttps->Where.Port) + "\n";
+    // The first kept listener of each kind, by its address (the relay's target).
+    for (int tls = 0; tls < 2; ++tls)
+      for (const Listener& l : listeners)
+        if (l.Kept && l.Tls == (tls != 0)) {
+          text += std::string(tls ? "kept_https=" : "kept_http=") + l.Where.Text() + "\n";
+          break;
+        }
     for (const std::string& line : infoExtra) text += line + "\n";
     text += "pid=" + std::to_string(getpid()) + "\n";
     // Written under another name and renamed, so a reader never sees half of it.

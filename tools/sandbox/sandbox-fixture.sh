@@ -64,7 +64,9 @@ case "$cmd" in
         -startdate 20200101000000Z -enddate 20200102000000Z -extfile server.ext -notext -rand_serial
     ) >"$dir/openssl.out" 2>&1 || start_failed "openssl could not make the test certificates" "$dir/openssl.out"
 
-    listen_args=(--http 127.0.0.1:0 --https 127.0.0.1:0)
+    # The kept listeners answer many requests per connection, for clients behind the latency
+    # relay (latency-relay-fixture.sh); the info file names them kept_http= and kept_https=.
+    listen_args=(--http 127.0.0.1:0 --https 127.0.0.1:0 --kept-http 127.0.0.1:0 --kept-https 127.0.0.1:0)
     # Clients may resolve localhost to ::1 first: listen there too when the host has IPv6
     # (and for plain HTTP, so IPv6 literals can be tested: the info file's http6= line).
     if [ -e /proc/net/if_inet6 ] && grep -q '^0\{31\}1 ' /proc/net/if_inet6; then

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# A latency relay in front of the running sandbox's kept-alive listener, as a ctest fixture
+# (or for the benchmark).
+#   latency-relay-fixture.sh start RELAY_BINARY SANDBOX_INFO WORKDIR [DELAY_MS [http|https]]
+#       relay to the sandbox's kept_http= (or kept_https=) listener with DELAY_MS each way
+#       (default 0), listening on 127.0.0.1 and, where the host has IPv6, ::1 on the same
+#       port; wait until it listens (WORKDIR/relay.info: port=, listen=, control=, pid=)
+#   latency-relay-fixture.sh stop WORKDIR
+#       stop it by its PID
+# The relay's connection log goes to WORKDIR/relay.log, its output to WORKDIR/relay.out.
+set -u
+
+stop_pid() {
+  local pid=$1 i
+  [ -r "/proc/$pid/cmdline" ] || return 0
+  tr '\0' ' ' <"/proc/$pid/cmdline" | grep -q 'tolvaro_latency_relay' || return 0
+  kill -TERM "$pid" 2>/dev/null || return 0
+  for i in $(seq 1 100); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  echo "relay $pid did not stop on SIGTERM within 10 s; killing it" >&2
+  kill -KILL "$pid" 2>/dev/null
+  return 1
+}
+
+fail() {
+  echo "cannot start the latency relay: $1" >&2
+  [ -n "${2:-}" ] && tail -n 20 "$2" 2>/dev/null | sed 's/^/  | /' >&2
+  exit 1
+}
+
+case "${1:-}" in
+  start)
+    bin=${2:?relay binary}; info=${3:?sandbox info file}; dir=${4:?work dir}
+    delay=${5:-0}; scheme=${6:-http}
+    mkdir -p "$dir"
+    dir=$(cd "$dir" && pwd)
+    if [ -f "$dir/relay.pid" ]; then stop_pid "$(cat "$dir/relay.pid")"; fi
+    rm -f "$dir/relay.info" "$dir/relay.pid" "$dir/relay.out"
+    [ -x "$bin" ] || fail "no program at $bin (build it first)"
+    target=$(sed -n "s/^kept_${scheme}=//p" "$info" 2>/dev/null)
+    [ -n "$target" ] || fail "the sandbox's info file $info names no kept_${scheme} listener"
+    listen=(--listen 127.0.0.1:0)
+    if [ -e /proc/net/if_inet6 ] && grep -q '^0\{31\}1 ' /proc/net/if_inet6; then listen+=(--listen '[::1]:0'); fi
+    setsid "$bin" "${listen[@]}" --to "$target" --delay-ms "$delay" --info-file "$dir/relay.info" \
+      --log "$dir/relay.log" </dev/null >"$dir/relay.out" 2>&1 &
+    pid=$!
+    echo "$pid" >"$dir/relay.pid"
+    for i in $(seq 1 100); do
+      if [ -s "$dir/relay.info" ]; then
+        sed -n 's/^pid=//p' "$dir/relay.info" >"$dir/relay.pid"
+        cat "$dir/relay.info"
+        exit 0
+      fi
+      if ! kill -0 "$pid" 2>/dev/null; then
+        rm -f "$dir/relay.pid"
+        fail "it exited before listening (see $dir/relay.out)" "$dir/relay.out"
+      fi
+      sleep 0.1
+    done
+    stop_pid "$pid"
+    rm -f "$dir/relay.pid"
+    fail "it did not listen within 10 s" "$dir/relay.out"
+    ;;
+  stop)
+    dir=${2:?work dir}
+    rc=0
+    if [ -f "$dir/relay.pid" ]; then
+      stop_pid "$(cat "$dir/relay.pid")" || rc=1
+      rm -f "$dir/relay.pid"
+    fi
+    [ -s "$dir/relay.out" ] && cat "$dir/relay.out"
+    exit $rc
+    ;;
+  *)
+    echo "usage: latency-relay-fixture.sh start RELAY_BINARY SANDBOX_INFO WORKDIR [DELAY_MS [http|https]] | stop WORKDIR" >&2
+    exit 2
+    ;;
+esac
