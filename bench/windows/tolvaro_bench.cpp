@@ -42,6 +42,7 @@
 #include "platform/uSafeArray.h"
 #include "platform/uStrings.h"
 #include "platform/uVariant.h"
+#include "kit/LatencyRelay.h"
 #include "kit/uSandbox.h"
 
 namespace {

@@ -10,66 +10,10 @@
 //    released, through the relay with no delay (TOLVARO_RELAY_NEAR, plain HTTP): the process's
 //    TCP connections (GetExtendedTcpTable, owner PID) and handles before and after, and the
 //    connections the relay accepted.
-// Its headers are tolvaro_bench.cpp's (winsock2.h, iphlpapi.h, fstream, map, sstream).
+// Its headers are tolvaro_bench.cpp's (winsock2.h, iphlpapi.h, kit/LatencyRelay.h).
 
 // The relay the run started: where it listens, its delay, its control line.
-class TRelay {
- public:
-  explicit TRelay(const char* AEnv) {
-    const char* info = std::getenv(AEnv);
-    if (!info) Fail(std::string(AEnv) + " is not set (./run bench starts the relays)");
-    std::ifstream in(TSandbox::PlatformPath(info));
-    for (std::string line; std::getline(in, line);) {
-      if (line.rfind("port=", 0) == 0) Port = line.substr(5);
-      if (line.rfind("delay_ms=", 0) == 0) DelayMs = std::stoi(line.substr(9));
-      if (line.rfind("control=", 0) == 0)
-        FControlPort = static_cast<u_short>(std::stoi(line.substr(line.rfind(':') + 1)));
-    }
-    if (Port.empty() || FControlPort == 0) Fail(std::string("no port in the relay's info file ") + info);
-    static const bool started = [] {
-      WSADATA data;
-      return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    if (!started) Fail("WSAStartup failed");
-  }
-
-  std::string Port;
-  int DelayMs = -1;
-
-  // accepted=, open=, client_closed=, dropped=
-  std::map<std::string, long> Stats() const {
-    std::map<std::string, long> out;
-    std::istringstream words(Command("stats"));
-    for (std::string w; words >> w;)
-      if (const size_t eq = w.find('='); eq != std::string::npos) out[w.substr(0, eq)] = std::stol(w.substr(eq + 1));
-    if (!out.count("accepted") || !out.count("open")) Fail("the relay's stats could not be read");
-    return out;
-  }
-  void Drop() const { Command("drop"); }
-
- private:
-  std::string Command(const std::string& AText) const {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) Fail("socket failed");
-    DWORD wait = 10000;
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(FControlPort);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string answer;
-    if (connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
-      const std::string line = AText + "\n";
-      send(s, line.data(), static_cast<int>(line.size()), 0);
-      char buf[256];
-      for (int n; (n = recv(s, buf, sizeof buf, 0)) > 0;) answer.append(buf, static_cast<size_t>(n));
-    }
-    closesocket(s);
-    if (answer.empty()) Fail("the relay's control line did not answer " + AText);
-    return answer;
-  }
-  u_short FControlPort = 0;
-};
+using TRelay = tolvaro::test::TLatencyRelay;
 
 // The TCP connections this process owns (IPv4 and IPv6, any state but listening); -1 when the
 // table cannot be read.
@@ -100,12 +44,12 @@ long ProcessTcpConnections() {
 
 void BenchLatency(const TSandbox& Sandbox, const std::wstring& Devices, const std::wstring& SandboxLog, int Rounds) {
   const TRelay relay("TOLVARO_RELAY_FAR");
-  if (relay.DelayMs <= 0) Fail("the far relay has no delay");
-  const double rtt = 2.0 * relay.DelayMs;
+  if (relay.DelayMs() <= 0) Fail("the far relay has no delay");
+  const double rtt = 2.0 * relay.DelayMs();
   std::printf("5. a bank %d ms away (one way), over HTTPS through the latency relay; figures in round trips of %.0f ms\n",
-              relay.DelayMs, rtt);
+              relay.DelayMs(), rtt);
   if (Rounds <= 0) Fail("--rounds must be at least 1");
-  const std::string host = "https://localhost:" + relay.Port + "/v2";
+  const std::string host = "https://localhost:" + relay.Port() + "/v2";
   const std::string key = TSandbox::UniqueKey("bench-far"), password = "far";
   Sandbox.AddTerminal(key, password);
   const TVariant registerIn = MakeVariantArray({TVariant::FromDouble(10), TVariant::FromString(L"Заказ")});
@@ -219,7 +163,7 @@ void BenchConnections(const TSandbox& Sandbox, const std::wstring& Devices, int 
   std::printf("6. connections: %d register + status cycles on one object, %d objects created, used and released, "
               "through the relay (no delay, kept-alive HTTP)\n", Cycles, Objects);
   if (Cycles <= 0 || Objects <= 0) Fail("--cycles and --objects must be at least 1");
-  const std::string host = "http://127.0.0.1:" + relay.Port + "/v2";
+  const std::string host = "http://127.0.0.1:" + relay.Port() + "/v2";
   const std::string key = TSandbox::UniqueKey("bench-near"), password = "near";
   Sandbox.AddTerminal(key, password);
   const TVariant registerIn = MakeVariantArray({TVariant::FromDouble(10), TVariant::FromString(L"Заказ")});

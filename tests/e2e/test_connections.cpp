@@ -22,72 +22,16 @@
 #include <vector>
 
 #include "kit/E2EKit.h"
+#include "kit/LatencyRelay.h"
 
 namespace e2e {
 namespace {
 
 // The relay the test run started (TOLVARO_RELAY: its info file).
-class TRelay {
+class TRelay : public tolvaro::test::TLatencyRelay {
 public:
-  TRelay() {
-    const char* info = std::getenv("TOLVARO_RELAY");
-    if (!info) throw std::runtime_error("TOLVARO_RELAY is not set (run the test through ctest)");
-    std::ifstream in(tolvaro::test::TSandbox::PlatformPath(info));
-    for (std::string line; std::getline(in, line);) {
-      if (line.rfind("port=", 0) == 0) FPort = line.substr(5);
-      if (line.rfind("control=", 0) == 0) {
-        const std::string where = line.substr(8);
-        FControlPort = static_cast<u_short>(std::stoi(where.substr(where.rfind(':') + 1)));
-      }
-    }
-    if (FPort.empty() || FControlPort == 0) throw std::runtime_error(std::string("no port in ") + info);
-    static const bool started = [] {
-      WSADATA data;
-      return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    if (!started) throw std::runtime_error("WSAStartup failed");
-  }
-
-  std::wstring BankURL() const { return W("http://127.0.0.1:" + FPort + "/v2"); }
-
-  // accepted=, open=, client_closed=, dropped=
-  std::map<std::string, long> Stats() const {
-    std::map<std::string, long> out;
-    std::istringstream words(Command("stats"));
-    for (std::string w; words >> w;) {
-      const size_t eq = w.find('=');
-      if (eq != std::string::npos) out[w.substr(0, eq)] = std::stol(w.substr(eq + 1));
-    }
-    return out;
-  }
-  long Accepted() const { return Stats().at("accepted"); }
-  // Closes every connection it relays, at once.
-  void Drop() const { EXPECT_EQ(Command("drop").rfind("dropped=", 0), 0u); }
-
-private:
-  std::string Command(const std::string& AText) const {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) throw std::runtime_error("socket failed");
-    DWORD wait = 10000;  // bounded: a relay that does not answer fails the test
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(FControlPort);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string answer;
-    if (connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
-      const std::string line = AText + "\n";
-      send(s, line.data(), static_cast<int>(line.size()), 0);
-      char buf[256];
-      for (int n; (n = recv(s, buf, sizeof buf, 0)) > 0;) answer.append(buf, static_cast<size_t>(n));
-    }
-    closesocket(s);
-    if (answer.empty()) throw std::runtime_error("the relay's control line did not answer " + AText);
-    return answer;
-  }
-
-  std::string FPort;
-  u_short FControlPort = 0;
+  TRelay() : TLatencyRelay("TOLVARO_RELAY") {}
+  std::wstring BankURL() const { return W("http://127.0.0.1:" + Port() + "/v2"); }
 };
 
 // The operations the sandbox received from a terminal, in order (the last part of each path).
