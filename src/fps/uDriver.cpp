@@ -27,19 +27,6 @@ std::vector<TSettingsPageClass>& DriverSettingsPages() {
 
 std::string U8(const std::wstring& Text) { return Utf16ToUtf8(Text); }
 
-// The driver's error boundary for its operations: whatever fails becomes result code 1001 with
-// the failure's text (the bank's texts included), never an exception past the operation.
-template <class TOperation>
-int32_t Guarded(std::wstring& ResultDescription, TOperation&& Operation) {
-  ResultDescription.clear();
-  try {
-    return Operation();
-  } catch (...) {
-    ResultDescription = CurrentExceptionMessage();
-    return TBaseObject::kExceptionCode;
-  }
-}
-
 // A fresh GUID as the bank's order number: 36 characters, upper-case, no braces.
 std::wstring NewOrderId() {
   const std::wstring braced = NewGuidText();
@@ -154,6 +141,15 @@ int32_t TDriver::OnDisable(std::wstring& ResultDescription) {
 void TDriver::OnBeforeClose() {
   TBaseFastPaymentSystem::OnBeforeClose();
   FApi.reset();
+}
+
+TExceptionText TDriver::DescribeException() const noexcept {
+  TExceptionText e = TBaseFastPaymentSystem::DescribeException();
+  try {
+    e.Message = CurrentExceptionMessage();
+  } catch (...) {
+  }
+  return e;
 }
 
 bool TDriver::OnShowSettings() { return ExecuteSettingsDialog(DriverSettingsPages(), false); }

@@ -69,6 +69,9 @@ protected:
   int32_t OnEnable(std::wstring& ResultDescription) override;
   int32_t OnDisable(std::wstring& ResultDescription) override;
   void OnBeforeClose() override;
+  // The bank's failures with their own texts; anything unknown as "Неизвестная ошибка", as the
+  // payment wait says it.
+  TExceptionText DescribeException() const noexcept override;
   bool OnShowSettings() override;
   void OnCreate() override;
   void OnDestroy() override;

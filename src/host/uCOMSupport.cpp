@@ -177,7 +177,7 @@ HRESULT STDMETHODCALLTYPE TBaseObject::Invoke(DISPID dispIdMember, REFIID, LCID,
 }
 
 HRESULT TBaseObject::ReportException(EXCEPINFO* pExcepInfo) noexcept {
-  TExceptionText e = DescribeCurrentException();
+  TExceptionText e = DescribeException();
   if (pExcepInfo) {
     pExcepInfo->scode = kExceptionCode;
     pExcepInfo->bstrDescription = SysAllocStringLen(e.Message.data(), static_cast<UINT>(e.Message.size()));

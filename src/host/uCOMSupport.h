@@ -131,6 +131,27 @@ protected:
   // Runs the handler of a DISPID on the argument array; Invoke is its only caller.
   HRESULT CallMethod(DISPID DispID, TVariant& Result, TVariantArray& Params);
 
+  // The error boundary of an operation: runs it, and turns whatever it throws into
+  // kExceptionCode with the failure's text (DescribeException) in ResultDescription.
+  template <class TOperation>
+  int32_t Guarded(std::wstring& ResultDescription, TOperation&& Operation) noexcept {
+    ResultDescription.clear();
+    try {
+      return Operation();
+    } catch (...) {
+      try {
+        ResultDescription = DescribeException().Message;
+      } catch (...) {
+      }
+      return kExceptionCode;
+    }
+  }
+
+  // Inside a catch handler: the caught exception as a class name and a text, for the host (the
+  // EXCEPINFO of a failed call, the ResultDescription of a guarded operation). The platform's
+  // translation; a class whose layers throw more kinds extends it.
+  virtual TExceptionText DescribeException() const noexcept { return DescribeCurrentException(); }
+
   // The text the call trace shows for a method's InData, OutData or whole argument array.
   // A class whose calls carry secrets (the settings exchange) renders them masked here.
   virtual std::wstring TraceDataText(const std::wstring& MethodName, TTraceData Kind, const VARIANT& Data);
