@@ -27,6 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "endpoint.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -48,35 +50,8 @@ const char kUsage[] =
     "  --log FILE           a line per connection event (default: standard output)\n"
     "SIGTERM or SIGINT stops it.\n";
 
-struct Endpoint {
-  std::string Host;
-  int Port = 0;
-  std::string Text() const {
-    return (Host.find(':') != std::string::npos ? "[" + Host + "]" : Host) + ":" + std::to_string(Port);
-  }
-};
-
-std::optional<Endpoint> ParseEndpoint(const std::string& s) {
-  Endpoint e;
-  std::string port;
-  if (!s.empty() && s[0] == '[') {
-    const size_t close = s.find(']');
-    if (close == std::string::npos || close + 1 >= s.size() || s[close + 1] != ':') return std::nullopt;
-    e.Host = s.substr(1, close - 1);
-    port = s.substr(close + 2);
-  } else {
-    const size_t colon = s.rfind(':');
-    if (colon == std::string::npos) return std::nullopt;
-    e.Host = s.substr(0, colon);
-    port = s.substr(colon + 1);
-  }
-  if (e.Host.empty() || port.empty() || port.size() > 5) return std::nullopt;
-  for (char c : port)
-    if (c < '0' || c > '9') return std::nullopt;
-  e.Port = std::stoi(port);
-  if (e.Port > 65535) return std::nullopt;
-  return e;
-}
+using sandbox::Endpoint;
+using sandbox::ParseEndpoint;
 
 bool ToAddress(const Endpoint& e, sockaddr_storage& sa, socklen_t& len) {
   std::memset(&sa, 0, sizeof sa);

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "bank.h"
+#include "endpoint.h"
 
 namespace {
 
@@ -64,34 +65,8 @@ const char kUsage[] =
     "Control interface: /_control/... on the HTTP listener; redirects: /_redirect/N/<path>.\n"
     "SIGTERM or SIGINT stops it.\n";
 
-struct Endpoint {
-  std::string Host;  // without brackets
-  int Port = 0;
-  std::string Text() const {
-    return (Host.find(':') != std::string::npos ? "[" + Host + "]" : Host) + ":" + std::to_string(Port);
-  }
-};
-
-std::optional<Endpoint> ParseEndpoint(const std::string& s) {
-  Endpoint e;
-  std::string port;
-  if (!s.empty() && s[0] == '[') {
-    const size_t close = s.find(']');
-    if (close == std::string::npos || close + 1 >= s.size() || s[close + 1] != ':') return std::nullopt;
-    e.Host = s.substr(1, close - 1);
-    port = s.substr(close + 2);
-  } else {
-    const size_t colon = s.rfind(':');
-    if (colon == std::string::npos || colon == 0) return std::nullopt;
-    e.Host = s.substr(0, colon);
-    port = s.substr(colon + 1);
-    if (e.Host.find(':') != std::string::npos) return std::nullopt;  // IPv6 needs brackets
-  }
-  const auto p = sandbox::ParseInteger(port);
-  if (!p || *p < 0 || *p > 65535) return std::nullopt;
-  e.Port = static_cast<int>(*p);
-  return e;
-}
+using sandbox::Endpoint;
+using sandbox::ParseEndpoint;
 
 // Binding once ourselves gives the system's own reason (address in use, not available).
 std::string BindProblem(const Endpoint& e) {
