@@ -10,19 +10,8 @@
 # The relay's connection log goes to WORKDIR/relay.log, its output to WORKDIR/relay.out.
 set -u
 
-stop_pid() {
-  local pid=$1 i
-  [ -r "/proc/$pid/cmdline" ] || return 0
-  tr '\0' ' ' <"/proc/$pid/cmdline" | grep -q 'tolvaro_latency_relay' || return 0
-  kill -TERM "$pid" 2>/dev/null || return 0
-  for i in $(seq 1 100); do
-    kill -0 "$pid" 2>/dev/null || return 0
-    sleep 0.1
-  done
-  echo "relay $pid did not stop on SIGTERM within 10 s; killing it" >&2
-  kill -KILL "$pid" 2>/dev/null
-  return 1
-}
+# shellcheck source=stop-pid.sh
+. "$(dirname "$0")/stop-pid.sh"
 
 fail() {
   echo "cannot start the latency relay: $1" >&2
@@ -36,7 +25,7 @@ case "${1:-}" in
     delay=${5:-0}; scheme=${6:-http}
     mkdir -p "$dir"
     dir=$(cd "$dir" && pwd)
-    if [ -f "$dir/relay.pid" ]; then stop_pid "$(cat "$dir/relay.pid")"; fi
+    if [ -f "$dir/relay.pid" ]; then stop_pid "$(cat "$dir/relay.pid")" tolvaro_latency_relay; fi
     rm -f "$dir/relay.info" "$dir/relay.pid" "$dir/relay.out"
     [ -x "$bin" ] || fail "no program at $bin (build it first)"
     target=$(sed -n "s/^kept_${scheme}=//p" "$info" 2>/dev/null)
@@ -59,7 +48,7 @@ case "${1:-}" in
       fi
       sleep 0.1
     done
-    stop_pid "$pid"
+    stop_pid "$pid" tolvaro_latency_relay
     rm -f "$dir/relay.pid"
     fail "it did not listen within 10 s" "$dir/relay.out"
     ;;
@@ -67,7 +56,7 @@ case "${1:-}" in
     dir=${2:?work dir}
     rc=0
     if [ -f "$dir/relay.pid" ]; then
-      stop_pid "$(cat "$dir/relay.pid")" || rc=1
+      stop_pid "$(cat "$dir/relay.pid")" tolvaro_latency_relay || rc=1
       rm -f "$dir/relay.pid"
     fi
     [ -s "$dir/relay.out" ] && cat "$dir/relay.out"

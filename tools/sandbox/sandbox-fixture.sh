@@ -17,20 +17,8 @@ start_failed() {
   exit 1
 }
 
-stop_pid() {
-  local pid=$1 i
-  # Only a process that is still our sandbox (a PID may have been reused).
-  [ -r "/proc/$pid/cmdline" ] || return 0
-  tr '\0' ' ' <"/proc/$pid/cmdline" | grep -q 'tolvaro_sandbox' || return 0
-  kill -TERM "$pid" 2>/dev/null || return 0
-  for i in $(seq 1 100); do
-    kill -0 "$pid" 2>/dev/null || return 0
-    sleep 0.1
-  done
-  echo "sandbox $pid did not stop on SIGTERM within 10 s; killing it" >&2
-  kill -KILL "$pid" 2>/dev/null
-  return 1
-}
+# shellcheck source=stop-pid.sh
+. "$(dirname "$0")/stop-pid.sh"
 
 cmd=${1:-}
 case "$cmd" in
@@ -39,7 +27,7 @@ case "$cmd" in
     mkdir -p "$dir"
     dir=$(cd "$dir" && pwd)
     # A sandbox left by an interrupted run of this tree goes first.
-    if [ -f "$dir/sandbox.pid" ]; then stop_pid "$(cat "$dir/sandbox.pid")"; fi
+    if [ -f "$dir/sandbox.pid" ]; then stop_pid "$(cat "$dir/sandbox.pid")" tolvaro_sandbox; fi
     rm -f "$dir/sandbox.info" "$dir/sandbox.pid" "$dir/sandbox.out"
     if [ ! -x "$bin" ]; then echo "cannot start the bank sandbox: no program at $bin (build it first)" >&2; exit 1; fi
 
@@ -92,7 +80,7 @@ case "$cmd" in
       fi
       sleep 0.1
     done
-    stop_pid "$pid"
+    stop_pid "$pid" tolvaro_sandbox
     rm -f "$dir/sandbox.pid"
     start_failed "it did not listen within 30 s" "$dir/sandbox.out"
     ;;
@@ -100,7 +88,7 @@ case "$cmd" in
     dir=${2:?work dir}
     rc=0
     if [ -f "$dir/sandbox.pid" ]; then
-      stop_pid "$(cat "$dir/sandbox.pid")" || rc=1
+      stop_pid "$(cat "$dir/sandbox.pid")" tolvaro_sandbox || rc=1
       rm -f "$dir/sandbox.pid"
     fi
     # What the sandbox printed (sanitizer reports included) goes into the test's output, and a
