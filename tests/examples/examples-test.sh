@@ -17,7 +17,7 @@ cleanup() {
   # Last in, first out; each one tried even when another fails.
   for ((i = ${#registered[@]} - 1; i >= 0; i--)); do
     # shellcheck disable=SC2086
-    "$WINE_RUN" regsvr32 /s /u ${registered[i]} >/dev/null 2>&1
+    "$WINE_RUN" --regsvr32 /u ${registered[i]} >/dev/null 2>&1
   done
   rm -rf "$WORK"
 }
@@ -43,7 +43,7 @@ mkdir -p "$WORK/devices/Till1"
 register() {
   registered+=("$*")
   # shellcheck disable=SC2068
-  "$WINE_RUN" regsvr32 /s $@ >/dev/null 2>&1 || { echo "FAIL: regsvr32 $*: exit code $?"; exit 1; }
+  "$WINE_RUN" --regsvr32 $@ >/dev/null || { echo "FAIL: regsvr32 $*: exit code $?"; exit 1; }
 }
 register "$(windows_path "$WORK/tolvaro.dll")"
 register /n "/i:$(windows_path "$WORK/manager.wsc")" scrobj.dll

@@ -86,7 +86,7 @@ def main():
     procs = []
     registered = False
     try:
-        if subprocess.run([WINE_RUN, "regsvr32", "/s", f"{BIN}/tolvaro.dll"]).returncode:
+        if subprocess.run([WINE_RUN, "--regsvr32", f"{BIN}/tolvaro.dll"]).returncode:
             print("FAIL: regsvr32")
             return 1
         registered = True
@@ -166,7 +166,7 @@ def main():
                     os.killpg(p.pid, signal.SIGKILL)
                     p.wait()
         if registered:
-            subprocess.run([WINE_RUN, "regsvr32", "/s", "/u", f"{BIN}/tolvaro.dll"])
+            subprocess.run([WINE_RUN, "--regsvr32", "/u", f"{BIN}/tolvaro.dll"])
         shutil.rmtree(work, ignore_errors=True)
 
 

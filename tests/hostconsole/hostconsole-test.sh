@@ -26,7 +26,7 @@ stop_sandbox() {
 cleanup() {
   local pid
   for pid in "${SANDBOX_PIDS[@]}"; do stop_sandbox "$pid"; done
-  [ -n "$REGISTERED" ] && "$WINE_RUN" regsvr32 /s /u "$BIN/tolvaro.dll" >/dev/null 2>&1
+  [ -n "$REGISTERED" ] && "$WINE_RUN" --regsvr32 /u "$BIN/tolvaro.dll" >/dev/null 2>&1
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -131,7 +131,7 @@ case "$WHAT" in
     curl -sf -X POST "$http/_control/terminals" -d "{\"TerminalKey\":\"$key\",\"Password\":\"$password\"}" >/dev/null || exit 1
     # The customer pays at the third status request.
     curl -sf -X POST "$http/_control/terminals/$key/behaviour" -d '{"Outcome":"CONFIRMED","AfterPolls":2}' >/dev/null || exit 1
-    "$WINE_RUN" regsvr32 /s "$BIN/tolvaro.dll" || { echo "FAIL: regsvr32"; exit 1; }
+    "$WINE_RUN" --regsvr32 "$BIN/tolvaro.dll" || { echo "FAIL: regsvr32"; exit 1; }
     REGISTERED=1
     run 0 '"TerminalKey":"'"$key"'"' --json settings "Host=$http/v2" "TerminalKey=$key" "Password=$password" WaitTimeout=60 LineLength=32 \
       DebugLogEnabled=true
@@ -168,7 +168,7 @@ case "$WHAT" in
     https=$(sed -n 's/^https=//p' "$info")
     key="doctor-$$-$RANDOM"
     curl -sf -m 30 -X POST "$http/_control/terminals" -d "{\"TerminalKey\":\"$key\",\"Password\":\"pw-$key\"}" >/dev/null || exit 1
-    "$WINE_RUN" regsvr32 /s "$BIN/tolvaro.dll" || { echo "FAIL: regsvr32"; exit 1; }
+    "$WINE_RUN" --regsvr32 "$BIN/tolvaro.dll" || { echo "FAIL: regsvr32"; exit 1; }
     REGISTERED=1
     run 0 'settings: OK' --config base.ini settings "Host=$https/v2" "TerminalKey=$key" "Password=pw-$key"
 
