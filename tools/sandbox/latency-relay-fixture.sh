@@ -10,14 +10,9 @@
 # The relay's connection log goes to WORKDIR/relay.log, its output to WORKDIR/relay.out.
 set -u
 
-# shellcheck source=stop-pid.sh
-. "$(dirname "$0")/stop-pid.sh"
-
-fail() {
-  echo "cannot start the latency relay: $1" >&2
-  [ -n "${2:-}" ] && tail -n 20 "$2" 2>/dev/null | sed 's/^/  | /' >&2
-  exit 1
-}
+# shellcheck source=daemon.sh
+. "$(dirname "$0")/daemon.sh"
+WHAT="the latency relay"
 
 case "${1:-}" in
   start)
@@ -27,30 +22,13 @@ case "${1:-}" in
     dir=$(cd "$dir" && pwd)
     if [ -f "$dir/relay.pid" ]; then stop_pid "$(cat "$dir/relay.pid")" tolvaro_latency_relay; fi
     rm -f "$dir/relay.info" "$dir/relay.pid" "$dir/relay.out"
-    [ -x "$bin" ] || fail "no program at $bin (build it first)"
+    [ -x "$bin" ] || start_failed "$WHAT" "no program at $bin (build it first)"
     target=$(sed -n "s/^kept_${scheme}=//p" "$info" 2>/dev/null)
-    [ -n "$target" ] || fail "the sandbox's info file $info names no kept_${scheme} listener"
+    [ -n "$target" ] || start_failed "$WHAT" "the sandbox's info file names no kept_${scheme} listener" "$info"
     listen=(--listen 127.0.0.1:0)
     if [ -e /proc/net/if_inet6 ] && grep -q '^0\{31\}1 ' /proc/net/if_inet6; then listen+=(--listen '[::1]:0'); fi
-    setsid "$bin" "${listen[@]}" --to "$target" --delay-ms "$delay" --info-file "$dir/relay.info" \
-      --log "$dir/relay.log" </dev/null >"$dir/relay.out" 2>&1 &
-    pid=$!
-    echo "$pid" >"$dir/relay.pid"
-    for i in $(seq 1 100); do
-      if [ -s "$dir/relay.info" ]; then
-        sed -n 's/^pid=//p' "$dir/relay.info" >"$dir/relay.pid"
-        cat "$dir/relay.info"
-        exit 0
-      fi
-      if ! kill -0 "$pid" 2>/dev/null; then
-        rm -f "$dir/relay.pid"
-        fail "it exited before listening (see $dir/relay.out)" "$dir/relay.out"
-      fi
-      sleep 0.1
-    done
-    stop_pid "$pid" tolvaro_latency_relay
-    rm -f "$dir/relay.pid"
-    fail "it did not listen within 10 s" "$dir/relay.out"
+    start_daemon "$WHAT" tolvaro_latency_relay "$dir" relay 10 "$bin" "${listen[@]}" --to "$target" --delay-ms "$delay" \
+      --info-file "$dir/relay.info" --log "$dir/relay.log"
     ;;
   stop)
     dir=${2:?work dir}

@@ -10,15 +10,9 @@
 # end of that file follows.
 set -u
 
-# Says why the start failed, shows the end of LOG and exits 1.
-start_failed() {
-  echo "cannot start the bank sandbox: $1 (see $2)" >&2
-  tail -n 20 "$2" 2>/dev/null | sed 's/^/  | /' >&2
-  exit 1
-}
-
-# shellcheck source=stop-pid.sh
-. "$(dirname "$0")/stop-pid.sh"
+# shellcheck source=daemon.sh
+. "$(dirname "$0")/daemon.sh"
+WHAT="the bank sandbox"
 
 cmd=${1:-}
 case "$cmd" in
@@ -29,7 +23,7 @@ case "$cmd" in
     # A sandbox left by an interrupted run of this tree goes first.
     if [ -f "$dir/sandbox.pid" ]; then stop_pid "$(cat "$dir/sandbox.pid")" tolvaro_sandbox; fi
     rm -f "$dir/sandbox.info" "$dir/sandbox.pid" "$dir/sandbox.out"
-    if [ ! -x "$bin" ]; then echo "cannot start the bank sandbox: no program at $bin (build it first)" >&2; exit 1; fi
+    [ -x "$bin" ] || start_failed "$WHAT" "no program at $bin (build it first)"
 
     # A new CA for every run: nothing but this run's test prefix or CA file trusts it.
     (
@@ -50,7 +44,7 @@ case "$cmd" in
       printf '[ca]\ndefault_ca=expired\n[expired]\ndatabase=expired/index.txt\nnew_certs_dir=expired\nserial=expired/serial\npolicy=any\ndefault_md=sha256\n[any]\ncommonName=supplied\n' >expired/ca.cnf
       openssl ca -batch -config expired/ca.cnf -cert ca.pem -keyfile ca.key -in server.csr -out server-expired.pem \
         -startdate 20200101000000Z -enddate 20200102000000Z -extfile server.ext -notext -rand_serial
-    ) >"$dir/openssl.out" 2>&1 || start_failed "openssl could not make the test certificates" "$dir/openssl.out"
+    ) >"$dir/openssl.out" 2>&1 || start_failed "$WHAT" "openssl could not make the test certificates" "$dir/openssl.out"
 
     # The kept listeners answer many requests per connection, for clients behind the latency
     # relay (latency-relay-fixture.sh); the info file names them kept_http= and kept_https=.
@@ -60,29 +54,10 @@ case "$cmd" in
     if [ -e /proc/net/if_inet6 ] && grep -q '^0\{31\}1 ' /proc/net/if_inet6; then
       listen_args+=(--https '[::1]:0' --http '[::1]:0')
     fi
-    setsid "$bin" "${listen_args[@]}" --cert "$dir/server.pem" --key "$dir/server.key" \
-      --info-file "$dir/sandbox.info" --info "ca_pem=$dir/ca.pem" --info "ca_der=$dir/ca.der" \
+    start_daemon "$WHAT" tolvaro_sandbox "$dir" sandbox 30 "$bin" "${listen_args[@]}" --cert "$dir/server.pem" \
+      --key "$dir/server.key" --info-file "$dir/sandbox.info" --info "ca_pem=$dir/ca.pem" --info "ca_der=$dir/ca.der" \
       --info "cert_pem=$dir/server.pem" --info "key_pem=$dir/server.key" --info "expired_pem=$dir/server-expired.pem" \
-      --log "$dir/requests.log" </dev/null >"$dir/sandbox.out" 2>&1 &
-    pid=$!
-    echo "$pid" >"$dir/sandbox.pid"
-    for i in $(seq 1 300); do
-      if [ -s "$dir/sandbox.info" ]; then
-        # The sandbox's own word for its PID (setsid may have forked).
-        sed -n 's/^pid=//p' "$dir/sandbox.info" >"$dir/sandbox.pid"
-        cat "$dir/sandbox.info"
-        exit 0
-      fi
-      if ! kill -0 "$pid" 2>/dev/null; then
-        rm -f "$dir/sandbox.pid"
-        wait "$pid"
-        start_failed "it exited with code $? before listening" "$dir/sandbox.out"
-      fi
-      sleep 0.1
-    done
-    stop_pid "$pid" tolvaro_sandbox
-    rm -f "$dir/sandbox.pid"
-    start_failed "it did not listen within 30 s" "$dir/sandbox.out"
+      --log "$dir/requests.log"
     ;;
   stop)
     dir=${2:?work dir}
