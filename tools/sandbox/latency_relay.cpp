@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "endpoint.h"
+#include "info_file.h"
 
 namespace {
 
@@ -492,13 +493,7 @@ int main(int argc, char** argv) {
     text += "control=" + control.Text() + "\n";
     text += "delay_ms=" + std::to_string(delay) + "\n";
     text += "pid=" + std::to_string(getpid()) + "\n";
-    const std::string tmp = infoFile + ".tmp";
-    {
-      std::ofstream out(tmp, std::ios::trunc);
-      out << text;
-      if (!out.flush()) return Fail("cannot write the info file " + tmp);
-    }
-    if (std::rename(tmp.c_str(), infoFile.c_str()) != 0) return Fail("cannot write the info file " + infoFile);
+    if (const std::string why = sandbox::WriteInfoFile(infoFile, text); !why.empty()) return Fail(why);
   }
   relay.Run();
   if (!infoFile.empty()) std::remove(infoFile.c_str());

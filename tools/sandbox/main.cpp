@@ -32,6 +32,7 @@
 
 #include "bank.h"
 #include "endpoint.h"
+#include "info_file.h"
 
 namespace {
 
@@ -535,10 +536,6 @@ int main(int argc, char** argv) {
     if (shared == 0 || attempt >= 20) return Fail(problem);
   }
 
-  for (Listener& l : listeners) {
-    httplib::Server* srv = l.Server.get();
-    l.Thread = std::thread([srv] { srv->listen_after_bind(); });
-  }
   for (const Listener& l : listeners)
     log.Write(Now() + " listening on " + (l.Tls ? "https://" : "http://") + l.Where.Text());
 
@@ -571,16 +568,15 @@ int main(int argc, char** argv) {
         }
     for (const std::string& line : infoExtra) text += line + "\n";
     text += "pid=" + std::to_string(getpid()) + "\n";
-    // Written under another name and renamed, so a reader never sees half of it.
-    const std::string tmp = infoFile + ".tmp";
-    {
-      std::ofstream out(tmp, std::ios::trunc);
-      out << text;
-      if (!out.flush()) return Fail("cannot write the info file " + tmp);
-    }
-    if (std::rename(tmp.c_str(), infoFile.c_str()) != 0) return Fail("cannot write the info file " + infoFile);
+    if (const std::string why = sandbox::WriteInfoFile(infoFile, text); !why.empty()) return Fail(why);
   }
 
+  // Serving starts once nothing can fail any more (the sockets are bound: a client that comes
+  // before accept waits in the backlog), so every later return has threads to join.
+  for (Listener& l : listeners) {
+    httplib::Server* srv = l.Server.get();
+    l.Thread = std::thread([srv] { srv->listen_after_bind(); });
+  }
   int sig = 0;
   sigwait(&stopSignals, &sig);
   log.Write(Now() + " stopping on signal " + std::to_string(sig));
