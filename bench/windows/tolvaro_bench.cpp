@@ -183,7 +183,7 @@ class TDriver {
   }
   TInvokeResult Call(DISPID Method, const TVariant& InData, TVariant& OutData) const {
     TVariant timeOut = TVariant::FromInt(0);
-    return InvokeById(Disp(), Method, {ByVal(InData), RefTo(OutData), ByVal(timeOut)});
+    return InvokeById(Disp(), Method, {ByVal(InData), VariantRefTo(OutData), ByVal(timeOut)});
   }
   void MustCall(const std::wstring& Name, const TVariant& InData, TVariant& OutData) {
     if (!IsTrue(Call(Id(Name), InData, OutData))) Fail(U8(Name) + " failed: " + U8(Failure(OutData)));
@@ -204,8 +204,8 @@ class TDriver {
     const std::wstring deviceID = W(Key);
     CreateDirectoryW((DevicesFolder + deviceID).c_str(), nullptr);
     TVariant manager = Manager->AsVariant(), description, id = TVariant::FromString(deviceID);
-    if (!IsTrue(InvokeByName(Disp(), L"Init", {ByVal(manager), RefTo(description)}))) Fail("Init failed");
-    if (!IsTrue(InvokeByName(Disp(), L"Open", {ByVal(id), RefTo(description)}))) Fail("Open failed");
+    if (!IsTrue(InvokeByName(Disp(), L"Init", {ByVal(manager), VariantRefTo(description)}))) Fail("Init failed");
+    if (!IsTrue(InvokeByName(Disp(), L"Open", {ByVal(id), VariantRefTo(description)}))) Fail("Open failed");
     TVariant out;
     MustCall(L"SetSettings",
              SettingsInData({
@@ -323,7 +323,7 @@ void BenchDispatch(const TSandbox& Sandbox, const std::wstring& Devices) {
 
   auto info = [&](IDispatch* d, DISPID id) {
     TVariant out;
-    TInvokeResult r = InvokeById(d, id, {ByVal(in), RefTo(out), ByVal(timeOut)});
+    TInvokeResult r = InvokeById(d, id, {ByVal(in), VariantRefTo(out), ByVal(timeOut)});
     if (!IsTrue(r) || CountOf(out) != 15) Fail("GetDeviceInfo did not answer its fifteen values");
   };
   auto close = [&](IDispatch* d, DISPID id) {

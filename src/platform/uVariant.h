@@ -82,6 +82,16 @@ private:
 const VARIANT* InnermostVariant(const VARIANT* value) noexcept;
 VARIANT* InnermostVariant(VARIANT* value) noexcept;
 
+// A VT_BYREF|VT_VARIANT reference to `variable`, as a late-bound caller passes a variable by
+// reference. It borrows: it must not outlive `variable`, and is never cleared.
+inline VARIANT VariantRefTo(TVariant& variable) noexcept {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BYREF | VT_VARIANT;
+  v.pvarVal = &variable.Get();
+  return v;
+}
+
 // True for the ordinal types VT_I1, VT_UI1, VT_I2, VT_UI2, VT_I4, VT_UI4, VT_I8, VT_UI8
 // and VT_BOOL, by value or behind references.
 bool IsOrdinalVariant(const VARIANT& value) noexcept;

@@ -5,11 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <map>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "kit/DispatchTestKit.h"
@@ -94,16 +92,7 @@ protected:
     return r.Result.Type() == VT_BSTR ? VariantToString(r.Result.Get()) : std::wstring();
   }
 
-  // Waits (bounded generously) until the module may unload.
-  static HRESULT WaitForUnloadable() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    HRESULT hr = CanUnloadNow();
-    while (hr != S_OK && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      hr = CanUnloadNow();
-    }
-    return hr;
-  }
+  static HRESULT WaitForUnloadable() { return regtest::WaitForUnloadable(CanUnloadNow); }
 
   static inline HMODULE Module = nullptr;
   static inline TCanUnloadNow CanUnloadNow = nullptr;

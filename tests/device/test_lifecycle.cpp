@@ -268,7 +268,7 @@ TEST(DeviceLifetime, ReleasingTheDeviceReleasesTheManager) {
   TTestDevice* device = new TTestDevice();
   device->Initialize();
   TVariant v = manager->AsVariant(), description;
-  ASSERT_EQ(InvokeByName(device, L"Init", {ByVal(v), RefTo(description)}).Hr, S_OK);
+  ASSERT_EQ(InvokeByName(device, L"Init", {ByVal(v), VariantRefTo(description)}).Hr, S_OK);
   v.Clear();
   EXPECT_EQ(manager->RefCount(), 2u);
   device->Release();

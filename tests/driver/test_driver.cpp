@@ -24,8 +24,9 @@ protected:
     Manager->SetAppProperty(L"DevicesFolder", Dir.Path());
     CreateDirectoryW((Dir.Path() + L"D1").c_str(), nullptr);
     TVariant manager = Manager->AsVariant(), description, id = TVariant::FromString(L"D1");
-    ASSERT_EQ(InvokeByName(Driver, L"Init", {ByVal(manager), RefTo(description)}).Result.Get().boolVal, VARIANT_TRUE);
-    ASSERT_EQ(InvokeByName(Driver, L"Open", {ByVal(id), RefTo(description)}).Result.Get().boolVal, VARIANT_TRUE);
+    ASSERT_EQ(InvokeByName(Driver, L"Init", {ByVal(manager), VariantRefTo(description)}).Result.Get().boolVal,
+              VARIANT_TRUE);
+    ASSERT_EQ(InvokeByName(Driver, L"Open", {ByVal(id), VariantRefTo(description)}).Result.Get().boolVal, VARIANT_TRUE);
   }
   void TearDown() override {
     if (Driver) Driver->Release();
@@ -119,8 +120,9 @@ TEST_F(DriverFixture, EnableWithTheLogsOffMakesNoDefaultLogFolder) {
   TScopedHook folders(SetDebugLogSpecialFolders, [&](int) { return appData.Path(); });
   TDriver* driver = static_cast<TDriver*>(CreateComObject<TDriver>());
   TVariant manager = Manager->AsVariant(), description, id = TVariant::FromString(L"NoFolderOfItsOwn");
-  ASSERT_EQ(InvokeByName(driver, L"Init", {ByVal(manager), RefTo(description)}).Result.Get().boolVal, VARIANT_TRUE);
-  ASSERT_EQ(InvokeByName(driver, L"Open", {ByVal(id), RefTo(description)}).Result.Get().boolVal, VARIANT_TRUE);
+  ASSERT_EQ(InvokeByName(driver, L"Init", {ByVal(manager), VariantRefTo(description)}).Result.Get().boolVal,
+            VARIANT_TRUE);
+  ASSERT_EQ(InvokeByName(driver, L"Open", {ByVal(id), VariantRefTo(description)}).Result.Get().boolVal, VARIANT_TRUE);
   const auto entries = [&] {
     size_t n = 0;
     WIN32_FIND_DATAW data;
@@ -220,11 +222,11 @@ TEST_F(DriverFixture, ShowSettingsDlgOpensTheDialogWithTheDeviceTestOffered) {
   });
   TVariant out, timeOut = TVariant::FromInt(0);
   TVariant in;
-  TInvokeResult ok = InvokeByName(Driver, L"ShowSettingsDlg", {ByVal(in), RefTo(out), ByVal(timeOut)});
+  TInvokeResult ok = InvokeByName(Driver, L"ShowSettingsDlg", {ByVal(in), VariantRefTo(out), ByVal(timeOut)});
   EXPECT_EQ(ok.Result.Get().boolVal, VARIANT_TRUE);
   EXPECT_TRUE(offeredTest);
   answer = false;
-  TInvokeResult cancelled = InvokeByName(Driver, L"ShowSettingsDlg", {ByVal(in), RefTo(out), ByVal(timeOut)});
+  TInvokeResult cancelled = InvokeByName(Driver, L"ShowSettingsDlg", {ByVal(in), VariantRefTo(out), ByVal(timeOut)});
   EXPECT_EQ(cancelled.Result.Get().boolVal, VARIANT_FALSE);
   EXPECT_EQ(ItemOf(out, 0).Get().lVal, 201);
 }

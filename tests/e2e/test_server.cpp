@@ -73,7 +73,7 @@ TEST(Server, TwoObjectsByProgIDHaveTheirOwnStateAndInstanceInTheSharedLogFile) {
   TVariant out;
   for (TSession* s : {&first, &second}) {
     TVariant id = TVariant::FromString(L"shared"), description;
-    ASSERT_TRUE(IsTrue(InvokeByName(s->Disp(), L"Open", {ByVal(id), RefTo(description)})));
+    ASSERT_TRUE(IsTrue(InvokeByName(s->Disp(), L"Open", {ByVal(id), VariantRefTo(description)})));
     ASSERT_TRUE(IsTrue(s->Call(L"SetSettings", SettingsInData({{L"DebugLogEnabled", TVariant::FromBool(true)}}), out)));
     ASSERT_TRUE(IsTrue(s->Call(L"Enable", TVariant(), out)));
   }
@@ -126,7 +126,7 @@ TEST(Server, VersionAndDefaultLogFolderAreTheModulesNotTheHostProgramsWhichHasNo
   // after the DLL, and the exchange lines with them.
   const std::wstring device = L"nofolder-" + NewGuidText().substr(1, 8);
   TVariant id = TVariant::FromString(device), description;
-  ASSERT_TRUE(IsTrue(InvokeByName(s.Disp(), L"Open", {ByVal(id), RefTo(description)})));
+  ASSERT_TRUE(IsTrue(InvokeByName(s.Disp(), L"Open", {ByVal(id), VariantRefTo(description)})));
   ASSERT_TRUE(IsTrue(s.Call(L"SetSettings", SettingsInData({{L"DebugLogEnabled", TVariant::FromBool(true)}}), out)));
   ASSERT_TRUE(IsTrue(s.Call(L"Enable", TVariant(), out)));
   ASSERT_FALSE(s.Register(3).empty());

@@ -190,7 +190,7 @@ TEST_F(PaymentMethodsTest, TimeOutHasNoEffect) {
   Device->ImplementsPayments = true;
   for (int32_t timeOut : {0, 1, -1, 100000}) {
     TVariant out, t = TVariant::FromInt(timeOut);
-    TInvokeResult r = InvokeByName(Disp(), L"Pay", {ByVal(Arr({S(L"Q1"), S(L"O1")})), RefTo(out), ByVal(t)});
+    TInvokeResult r = InvokeByName(Disp(), L"Pay", {ByVal(Arr({S(L"Q1"), S(L"O1")})), VariantRefTo(out), ByVal(t)});
     EXPECT_TRUE(IsTrue(r)) << timeOut;
     EXPECT_EQ(CountOf(out), 4) << timeOut;
   }

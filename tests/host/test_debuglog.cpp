@@ -52,7 +52,7 @@ TEST(ValueToText, EveryKindOfValue) {
   VARIANT unk = Raw(VT_UNKNOWN);
   unk.punkVal = nullptr;
   TVariant seven = TVariant::FromInt(7), word = TVariant::FromString(L"x"), null = TVariant::Null();
-  VARIANT refSeven = RefTo(seven), refWord = RefTo(word), refNull = RefTo(null);
+  VARIANT refSeven = VariantRefTo(seven), refWord = VariantRefTo(word), refNull = VariantRefTo(null);
   VARIANT typedRef = Raw(VT_BYREF | VT_I4);
   LONG storage = 9;
   typedRef.plVal = &storage;
@@ -444,7 +444,7 @@ protected:
 
   TInvokeResult Call(const std::wstring& name, const TVariant& inData, TVariant& outData) {
     TVariant timeOut = TVariant::FromInt(0);
-    return InvokeByName(Obj, name, {ByVal(inData), RefTo(outData), ByVal(timeOut)});
+    return InvokeByName(Obj, name, {ByVal(inData), VariantRefTo(outData), ByVal(timeOut)});
   }
   // The part of a line after the time stamp, instance and tab.
   std::wstring Body(const std::wstring& line) {
@@ -493,7 +493,7 @@ TEST_F(TraceTest, ArgumentsRenderOnOneLine) {
 TEST_F(TraceTest, PrivateCallsAndTheirExceptions) {
   Obj->SetDebugLogEnabled(true);
   TVariant a = TVariant::FromInt(2), b = TVariant::FromInt(3);
-  TInvokeResult r = InvokeByName(Obj, L"Sum", {ByVal(a), RefTo(b)});
+  TInvokeResult r = InvokeByName(Obj, L"Sum", {ByVal(a), VariantRefTo(b)});
   ASSERT_EQ(r.Hr, S_OK);
   TInvokeResult broken = InvokeByName(Obj, L"Broken", {});
   ASSERT_EQ(broken.Hr, DISP_E_EXCEPTION);
@@ -527,11 +527,11 @@ TEST(TraceHook, ClassRendersItsOwnArgumentTexts) {
   obj->SetLogDir(dir.Path());
   obj->SetDebugLogEnabled(true);
   TVariant in = TVariant::FromString(L"secret"), out, timeOut = TVariant::FromInt(0);
-  EXPECT_EQ(InvokeByName(obj, L"Echo", {ByVal(in), RefTo(out), ByVal(timeOut)}).Hr, S_OK);
-  TInvokeResult pay = InvokeByName(obj, L"Pay", {ByVal(in), RefTo(out), ByVal(timeOut)});
+  EXPECT_EQ(InvokeByName(obj, L"Echo", {ByVal(in), VariantRefTo(out), ByVal(timeOut)}).Hr, S_OK);
+  TInvokeResult pay = InvokeByName(obj, L"Pay", {ByVal(in), VariantRefTo(out), ByVal(timeOut)});
   EXPECT_EQ(pay.Hr, S_OK);
   TVariant a = TVariant::FromInt(2), b = TVariant::FromInt(3);
-  EXPECT_EQ(InvokeByName(obj, L"Sum", {ByVal(a), RefTo(b)}).Hr, S_OK);
+  EXPECT_EQ(InvokeByName(obj, L"Sum", {ByVal(a), VariantRefTo(b)}).Hr, S_OK);
   const std::wstring instance = obj->InstanceID();
   obj->Release();
 

@@ -159,7 +159,7 @@ TEST_F(DispatchTest, PublicCallSucceedsWithByReferenceOutData) {
   TVariant outData = TVariant::FromString(L"stale host value");
   TVariant timeOut = TVariant::FromInt(30);
   Obj->NextOutData = MakeVariantArray({TVariant::FromString(L"QR payload")});
-  TInvokeResult r = InvokeByName(Disp(), L"Echo", {RefTo(inData), RefTo(outData), ByVal(timeOut)});
+  TInvokeResult r = InvokeByName(Disp(), L"Echo", {VariantRefTo(inData), VariantRefTo(outData), ByVal(timeOut)});
   ASSERT_EQ(r.Hr, S_OK);
   EXPECT_EQ(r.Result.Type(), VT_BOOL);
   EXPECT_EQ(r.Result.Get().boolVal, VARIANT_TRUE);
@@ -175,7 +175,7 @@ TEST_F(DispatchTest, PublicCallSucceedsWithByReferenceOutData) {
 
 TEST_F(DispatchTest, HandlerThatLeavesOutDataAloneEmptiesTheHostVariable) {
   TVariant inData, outData = TVariant::FromInt(99), timeOut = TVariant::FromInt(0);
-  TInvokeResult r = InvokeByName(Disp(), L"Echo", {RefTo(inData), RefTo(outData), RefTo(timeOut)});
+  TInvokeResult r = InvokeByName(Disp(), L"Echo", {VariantRefTo(inData), VariantRefTo(outData), VariantRefTo(timeOut)});
   ASSERT_EQ(r.Hr, S_OK);
   EXPECT_EQ(r.Result.Get().boolVal, VARIANT_TRUE);
   EXPECT_EQ(outData.Type(), VT_EMPTY);
@@ -200,7 +200,8 @@ TEST_F(DispatchTest, FailureCodesBecomeFalseAndTheErrorArray) {
     Obj->NextCode = c.Code;
     Obj->NextDescription = c.Description;
     TVariant inData, outData = TVariant::FromString(L"old"), timeOut = TVariant::FromInt(10);
-    TInvokeResult r = InvokeByName(Disp(), c.Method, {RefTo(inData), RefTo(outData), RefTo(timeOut)});
+    TInvokeResult r =
+        InvokeByName(Disp(), c.Method, {VariantRefTo(inData), VariantRefTo(outData), VariantRefTo(timeOut)});
     ASSERT_EQ(r.Hr, S_OK) << c.Code;
     EXPECT_EQ(r.Result.Type(), VT_BOOL);
     EXPECT_EQ(r.Result.Get().boolVal, VARIANT_FALSE);
@@ -220,15 +221,16 @@ TEST_F(DispatchTest, ExtraErrorDataIsAppendedWhenSet) {
     return 1003;
   });
   TVariant inData, outData, timeOut = TVariant::FromInt(1);
-  TInvokeResult r = InvokeByName(Disp(), L"WithExtra", {RefTo(inData), RefTo(outData), RefTo(timeOut)});
+  TInvokeResult r =
+      InvokeByName(Disp(), L"WithExtra", {VariantRefTo(inData), VariantRefTo(outData), VariantRefTo(timeOut)});
   ASSERT_EQ(r.Hr, S_OK);
   ASSERT_EQ(CountOf(outData), 3);
   EXPECT_EQ(VariantToString(ItemOf(outData, 1).Get()), L"Команда не поддерживается устройством");
   EXPECT_EQ(VariantToString(ItemOf(outData, 2).Get()), L"extra");
   // Cleared before the next public call.
-  r = InvokeByName(Disp(), L"Fail", {RefTo(inData), RefTo(outData), RefTo(timeOut)});
+  r = InvokeByName(Disp(), L"Fail", {VariantRefTo(inData), VariantRefTo(outData), VariantRefTo(timeOut)});
   Obj->NextCode = 1004;
-  r = InvokeByName(Disp(), L"Fail", {RefTo(inData), RefTo(outData), RefTo(timeOut)});
+  r = InvokeByName(Disp(), L"Fail", {VariantRefTo(inData), VariantRefTo(outData), VariantRefTo(timeOut)});
   EXPECT_EQ(CountOf(outData), 2);
 }
 
@@ -261,7 +263,8 @@ TEST_F(DispatchTest, TimeOutMustBePresentAndOrdinal) {
   for (Case& c : cases) {
     Obj->Calls = 0;
     TVariant inData, outData = TVariant::FromString(L"keep");
-    TInvokeResult r = InvokeByName(Disp(), L"Echo", {RefTo(inData), RefTo(outData), RefTo(c.TimeOut)});
+    TInvokeResult r =
+        InvokeByName(Disp(), L"Echo", {VariantRefTo(inData), VariantRefTo(outData), VariantRefTo(c.TimeOut)});
     if (c.Accepted) {
       EXPECT_EQ(r.Hr, S_OK) << c.What;
       EXPECT_EQ(Obj->Calls, 1) << c.What;
@@ -277,7 +280,7 @@ TEST_F(DispatchTest, TimeOutMustBePresentAndOrdinal) {
 
 TEST_F(DispatchTest, PublicCallsWithFewerThanThreeArgumentsAreRejected) {
   TVariant a, b;
-  for (std::vector<VARIANT> args : {std::vector<VARIANT>{}, {RefTo(a)}, {RefTo(a), RefTo(b)}}) {
+  for (std::vector<VARIANT> args : {std::vector<VARIANT>{}, {VariantRefTo(a)}, {VariantRefTo(a), VariantRefTo(b)}}) {
     Obj->Calls = 0;
     TInvokeResult r = InvokeByName(Disp(), L"Echo", args);
     EXPECT_EQ(r.Hr, E_INVALIDARG);
@@ -290,14 +293,14 @@ TEST_F(DispatchTest, ShortIntegersReachTheHandlerAsLongIntegers) {
   inData.Get().vt = VT_I2;
   inData.Get().iVal = 12;
   TVariant outData, timeOut = TVariant::FromInt(1);
-  ASSERT_EQ(InvokeByName(Disp(), L"Echo", {ByVal(inData), RefTo(outData), RefTo(timeOut)}).Hr, S_OK);
+  ASSERT_EQ(InvokeByName(Disp(), L"Echo", {ByVal(inData), VariantRefTo(outData), VariantRefTo(timeOut)}).Hr, S_OK);
   EXPECT_EQ(Obj->LastInData.Type(), VT_I4);
   EXPECT_EQ(Obj->LastInData.Get().lVal, 12);
 }
 
 TEST_F(DispatchTest, ReferencesAreFollowedToTheInnermostVariable) {
   TVariant inner = TVariant::FromString(L"deep");
-  VARIANT middle = RefTo(inner);
+  VARIANT middle = VariantRefTo(inner);
   VARIANT outer;
   VariantInit(&outer);
   outer.vt = VT_BYREF | VT_VARIANT;
@@ -306,12 +309,12 @@ TEST_F(DispatchTest, ReferencesAreFollowedToTheInnermostVariable) {
   Obj->NextOutData = TVariant::FromInt(5);
   // InData through two references; OutData too: its innermost variable takes the value.
   TVariant outTarget;
-  VARIANT outMiddle = RefTo(outTarget);
+  VARIANT outMiddle = VariantRefTo(outTarget);
   VARIANT outOuter;
   VariantInit(&outOuter);
   outOuter.vt = VT_BYREF | VT_VARIANT;
   outOuter.pvarVal = &outMiddle;
-  ASSERT_EQ(InvokeByName(Disp(), L"Echo", {outer, outOuter, RefTo(timeOut)}).Hr, S_OK);
+  ASSERT_EQ(InvokeByName(Disp(), L"Echo", {outer, outOuter, VariantRefTo(timeOut)}).Hr, S_OK);
   EXPECT_EQ(VariantToString(Obj->LastInData.Get()), L"deep");
   EXPECT_EQ(outTarget.Type(), VT_I4);
   EXPECT_EQ(outTarget.Get().lVal, 5);
@@ -362,7 +365,8 @@ TEST_F(DispatchTest, TypedReferencesReceiveConvertedValues) {
   for (Target& t : targets) {
     Obj->NextOutData = t.Value;
     TVariant inData, timeOut = TVariant::FromInt(1);
-    TInvokeResult r = InvokeByName(Disp(), L"Echo", {RefTo(inData), Typed(t.Vt, t.Storage), RefTo(timeOut)});
+    TInvokeResult r =
+        InvokeByName(Disp(), L"Echo", {VariantRefTo(inData), Typed(t.Vt, t.Storage), VariantRefTo(timeOut)});
     EXPECT_EQ(r.Hr, S_OK) << t.Vt;
   }
   EXPECT_EQ(i2, -12);
@@ -386,7 +390,7 @@ TEST_F(DispatchTest, TypedBooleanVariableReceivesTheResultOfAFailedCall) {
   Obj->NextCode = 1004;
   VARIANT_BOOL b = VARIANT_TRUE;
   TVariant inData, timeOut = TVariant::FromInt(1);
-  TInvokeResult r = InvokeByName(Disp(), L"Fail", {RefTo(inData), Typed(VT_BOOL, &b), RefTo(timeOut)});
+  TInvokeResult r = InvokeByName(Disp(), L"Fail", {VariantRefTo(inData), Typed(VT_BOOL, &b), VariantRefTo(timeOut)});
   EXPECT_EQ(r.Hr, DISP_E_EXCEPTION);
   EXPECT_EQ(r.Excep.scode, 1001);
 }
@@ -397,7 +401,7 @@ TEST_F(DispatchTest, UnsupportedTypedReferenceFailsBeforeTheHandlerRuns) {
   LONGLONG i8 = 5;
   TVariant inData, outData = TVariant::FromString(L"keep");
   Obj->NextOutData = TVariant::FromInt(1);
-  TInvokeResult r = InvokeByName(Disp(), L"Echo", {RefTo(inData), RefTo(outData), Typed(VT_I8, &i8)});
+  TInvokeResult r = InvokeByName(Disp(), L"Echo", {VariantRefTo(inData), VariantRefTo(outData), Typed(VT_I8, &i8)});
   EXPECT_EQ(r.Hr, DISP_E_EXCEPTION);
   EXPECT_EQ(r.Excep.scode, 1001);
   EXPECT_EQ(r.ExcepDescription(), L"Ошибка входных параметров команды");
@@ -416,7 +420,7 @@ TEST_F(DispatchTest, FailedWriteBackLeavesEveryHostVariableUnchanged) {
   });
   TVariant first = TVariant::FromString(L"old");
   LONG second = 7;
-  TInvokeResult r = InvokeByName(Disp(), L"TwoOutputs", {RefTo(first), Typed(VT_I4, &second)});
+  TInvokeResult r = InvokeByName(Disp(), L"TwoOutputs", {VariantRefTo(first), Typed(VT_I4, &second)});
   EXPECT_EQ(r.Hr, DISP_E_EXCEPTION);
   EXPECT_EQ(r.Excep.scode, 1001);
   EXPECT_EQ(VariantToString(first.Get()), L"old");
@@ -428,9 +432,10 @@ TEST_F(DispatchTest, HostVariablesGetValuesOfTheirOwn) {
   // with what the handler keeps, another call's answer or a variable of the handler's.
   Obj->NextOutData = MakeVariantArray({TVariant::FromString(L"first")});
   TVariant inData, first, second, timeOut = TVariant::FromInt(1);
-  ASSERT_EQ(InvokeByName(Disp(), L"Echo", {RefTo(inData), RefTo(first), RefTo(timeOut)}).Hr, S_OK);
+  ASSERT_EQ(InvokeByName(Disp(), L"Echo", {VariantRefTo(inData), VariantRefTo(first), VariantRefTo(timeOut)}).Hr, S_OK);
   Obj->NextOutData = MakeVariantArray({TVariant::FromString(L"second")});
-  ASSERT_EQ(InvokeByName(Disp(), L"Echo", {RefTo(inData), RefTo(second), RefTo(timeOut)}).Hr, S_OK);
+  ASSERT_EQ(InvokeByName(Disp(), L"Echo", {VariantRefTo(inData), VariantRefTo(second), VariantRefTo(timeOut)}).Hr,
+            S_OK);
   EXPECT_EQ(VariantToString(ItemOf(first, 0).Get()), L"first");
   EXPECT_EQ(VariantToString(ItemOf(second, 0).Get()), L"second");
   EXPECT_NE(VariantSafeArray(second.Get()), VariantSafeArray(Obj->NextOutData.Get()));
@@ -439,24 +444,24 @@ TEST_F(DispatchTest, HostVariablesGetValuesOfTheirOwn) {
   // One variable passed as InData and as OutData ends with OutData.
   TVariant both = TVariant::FromString(L"in");
   Obj->NextOutData = TVariant::FromString(L"out");
-  ASSERT_EQ(InvokeByName(Disp(), L"Echo", {RefTo(both), RefTo(both), RefTo(timeOut)}).Hr, S_OK);
+  ASSERT_EQ(InvokeByName(Disp(), L"Echo", {VariantRefTo(both), VariantRefTo(both), VariantRefTo(timeOut)}).Hr, S_OK);
   EXPECT_EQ(VariantToString(both.Get()), L"out");
 
   // A reference a private handler stores gives the host the value, not the reference.
   TVariant handlersOwn = TVariant::FromString(L"behind a reference");
   Obj->RegisterPrivateMethod(L"StoresAReference", [&handlersOwn](TVariantArray& Params) {
-    Params.PutItem(0, RefTo(handlersOwn));
+    Params.PutItem(0, VariantRefTo(handlersOwn));
     return TVariant::FromBool(true);
   });
   TVariant target = TVariant::FromInt(1);
-  ASSERT_EQ(InvokeByName(Disp(), L"StoresAReference", {RefTo(target)}).Hr, S_OK);
+  ASSERT_EQ(InvokeByName(Disp(), L"StoresAReference", {VariantRefTo(target)}).Hr, S_OK);
   handlersOwn = TVariant::FromString(L"changed afterwards");
   ASSERT_EQ(target.Type(), VT_BSTR);
   EXPECT_EQ(VariantToString(target.Get()), L"behind a reference");
 
   // A result variable that held a value is cleared before it takes the result.
   TVariant result = TVariant::FromString(L"the host's old result");
-  VARIANT argument = RefTo(target);
+  VARIANT argument = VariantRefTo(target);
   DISPPARAMS params{&argument, nullptr, 1, 0};
   ASSERT_EQ(Disp()->Invoke(DispIdOf(Disp(), L"StoresAReference"), IID_NULL, 0, DISPATCH_METHOD, &params,
                            &result.Get(), nullptr, nullptr),
@@ -472,7 +477,7 @@ TEST_F(DispatchTest, TimeOutBeyondThirtyTwoBitsFailsAsACode) {
   timeOut.Get().vt = VT_I8;
   timeOut.Get().llVal = 1LL << 40;
   TVariant inData, outData;
-  TInvokeResult r = InvokeByName(Disp(), L"Echo", {RefTo(inData), RefTo(outData), RefTo(timeOut)});
+  TInvokeResult r = InvokeByName(Disp(), L"Echo", {VariantRefTo(inData), VariantRefTo(outData), VariantRefTo(timeOut)});
   ASSERT_EQ(r.Hr, S_OK);
   EXPECT_EQ(r.Result.Get().boolVal, VARIANT_FALSE);
   EXPECT_EQ(Obj->Calls, 0);
@@ -483,7 +488,7 @@ TEST_F(DispatchTest, TimeOutBeyondThirtyTwoBitsFailsAsACode) {
 
 TEST_F(DispatchTest, ThreadErrorInfoDescribesTheLatestFailedCallOnly) {
   TVariant arg = TVariant::FromInt(1);
-  VARIANT a = RefTo(arg);
+  VARIANT a = VariantRefTo(arg);
   DISPPARAMS params{&a, nullptr, 1, 0};
   ASSERT_EQ(Disp()->Invoke(DispIdOf(Disp(), L"PrivateThrow"), IID_NULL, 0, DISPATCH_METHOD, &params, nullptr,
                            nullptr, nullptr),
@@ -529,7 +534,8 @@ TEST_F(DispatchTest, ByValueArgumentsAreNotOverwritten) {
 TEST_F(DispatchTest, NullResultPointerStillRunsAndWritesBack) {
   TVariant inData, outData, timeOut = TVariant::FromInt(1);
   Obj->NextOutData = TVariant::FromString(L"x");
-  TInvokeResult r = InvokeByName(Disp(), L"Echo", {RefTo(inData), RefTo(outData), RefTo(timeOut)}, false);
+  TInvokeResult r =
+      InvokeByName(Disp(), L"Echo", {VariantRefTo(inData), VariantRefTo(outData), VariantRefTo(timeOut)}, false);
   EXPECT_EQ(r.Hr, S_OK);
   EXPECT_EQ(Obj->Calls, 1);
   EXPECT_EQ(VariantToString(outData.Get()), L"x");
@@ -537,7 +543,8 @@ TEST_F(DispatchTest, NullResultPointerStillRunsAndWritesBack) {
 
 TEST_F(DispatchTest, PublicHandlerRaisingANonGeneralExceptionBecomesDispException) {
   TVariant inData, outData, timeOut = TVariant::FromInt(1);
-  TInvokeResult r = InvokeByName(Disp(), L"ThrowStd", {RefTo(inData), RefTo(outData), RefTo(timeOut)});
+  TInvokeResult r =
+      InvokeByName(Disp(), L"ThrowStd", {VariantRefTo(inData), VariantRefTo(outData), VariantRefTo(timeOut)});
   EXPECT_EQ(r.Hr, DISP_E_EXCEPTION);
   EXPECT_EQ(r.Excep.scode, 1001);
   EXPECT_EQ(r.ExcepDescription(), L"not ours");
@@ -545,7 +552,7 @@ TEST_F(DispatchTest, PublicHandlerRaisingANonGeneralExceptionBecomesDispExceptio
 
 TEST_F(DispatchTest, PrivateCallGetsTheWholeArrayAndWritesBack) {
   TVariant first = TVariant::FromInt(1), second = TVariant::FromString(L"b");
-  TInvokeResult r = InvokeByName(Disp(), L"Private", {RefTo(first), RefTo(second)});
+  TInvokeResult r = InvokeByName(Disp(), L"Private", {VariantRefTo(first), VariantRefTo(second)});
   ASSERT_EQ(r.Hr, S_OK);
   EXPECT_EQ(Obj->LastParamCount, 2);
   EXPECT_EQ(r.Result.Get().lVal, 42);
@@ -559,7 +566,7 @@ TEST_F(DispatchTest, PrivateCallGetsTheWholeArrayAndWritesBack) {
 
 TEST_F(DispatchTest, PrivateHandlerExceptionBecomesDispExceptionWithExcepInfo) {
   TVariant arg = TVariant::FromInt(1);
-  TInvokeResult r = InvokeByName(Disp(), L"PrivateThrow", {RefTo(arg)});
+  TInvokeResult r = InvokeByName(Disp(), L"PrivateThrow", {VariantRefTo(arg)});
   EXPECT_EQ(r.Hr, DISP_E_EXCEPTION);
   EXPECT_EQ(r.Excep.scode, 1001);
   EXPECT_EQ(r.ExcepDescription(), L"Could not convert variant of type (Null) into type (Boolean)");
@@ -567,7 +574,7 @@ TEST_F(DispatchTest, PrivateHandlerExceptionBecomesDispExceptionWithExcepInfo) {
   EXPECT_EQ(r.Result.Type(), VT_EMPTY);
   // A null EXCEPINFO is fine too.
   TVariant result;
-  VARIANT a = RefTo(arg);
+  VARIANT a = VariantRefTo(arg);
   DISPPARAMS params{&a, nullptr, 1, 0};
   EXPECT_EQ(Disp()->Invoke(DispIdOf(Disp(), L"PrivateThrow"), IID_NULL, 0, DISPATCH_METHOD, &params, &result.Get(),
                            nullptr, nullptr),
@@ -592,12 +599,13 @@ TEST_F(DispatchTest, InvokeRejectsUnknownDispIdsAndNonMethodCalls) {
       {99999, DISPATCH_METHOD, DISP_E_MEMBERNOTFOUND},
   };
   for (const Case& k : cases) {
-    TInvokeResult r = InvokeById(Disp(), k.Id, {RefTo(a), RefTo(b), RefTo(c)}, true, k.Flags);
+    TInvokeResult r = InvokeById(Disp(), k.Id, {VariantRefTo(a), VariantRefTo(b), VariantRefTo(c)}, true, k.Flags);
     EXPECT_EQ(r.Hr, k.Expected) << k.Id;
   }
   EXPECT_EQ(Obj->Calls, 0);
   // Method flags combined with a property flag still call.
-  TInvokeResult r = InvokeById(Disp(), 0, {RefTo(a), RefTo(b), RefTo(c)}, true, DISPATCH_METHOD | DISPATCH_PROPERTYGET);
+  TInvokeResult r = InvokeById(Disp(), 0, {VariantRefTo(a), VariantRefTo(b), VariantRefTo(c)}, true,
+                               DISPATCH_METHOD | DISPATCH_PROPERTYGET);
   EXPECT_EQ(r.Hr, S_OK);
   EXPECT_EQ(Obj->Calls, 1);
 }
@@ -614,13 +622,14 @@ TEST_F(DispatchTest, ExtensionHandlerServesUnknownNames) {
   EXPECT_EQ(DispIdOf(Disp(), L"CUSTOM"), 65535);
   EXPECT_EQ(DispIdOf(Disp(), L"echo"), 0);  // the table comes first
   TVariant inData, outData, timeOut = TVariant::FromInt(1);
-  TInvokeResult r = InvokeById(Disp(), 65536, {RefTo(inData), RefTo(outData), RefTo(timeOut)});
+  TInvokeResult r = InvokeById(Disp(), 65536, {VariantRefTo(inData), VariantRefTo(outData), VariantRefTo(timeOut)});
   ASSERT_EQ(r.Hr, S_OK);
   EXPECT_EQ(r.Result.Get().boolVal, VARIANT_TRUE);
   EXPECT_EQ(VariantToString(outData.Get()), L"ext");
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0], L"Other");
-  EXPECT_EQ(InvokeById(Disp(), 65537, {RefTo(inData), RefTo(outData), RefTo(timeOut)}).Hr, DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(InvokeById(Disp(), 65537, {VariantRefTo(inData), VariantRefTo(outData), VariantRefTo(timeOut)}).Hr,
+            DISP_E_MEMBERNOTFOUND);
 }
 
 TEST_F(DispatchTest, InstanceIdIsARegistryFormatGuid) {

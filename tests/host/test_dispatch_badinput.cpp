@@ -173,7 +173,7 @@ bool IsAllowedFailure(HRESULT hr) { return hr == S_OK || hr == E_INVALIDARG || h
 void ExpectUsable(TProbe* obj, const std::string& where) {
   TVariant inData = TVariant::FromString(L"ok"), outData, timeOut = TVariant::FromInt(5);
   const int before = obj->Calls;
-  TInvokeResult r = InvokeByName(obj, L"Pub", {RefTo(inData), RefTo(outData), RefTo(timeOut)});
+  TInvokeResult r = InvokeByName(obj, L"Pub", {VariantRefTo(inData), VariantRefTo(outData), VariantRefTo(timeOut)});
   EXPECT_EQ(r.Hr, S_OK) << where;
   EXPECT_EQ(obj->Calls, before + 1) << where;
   EXPECT_EQ(CountOf(outData), 2) << where;
@@ -190,7 +190,7 @@ TEST(DispatchBadInput, EveryTypeInEveryPosition) {
         const std::string where = kind.Name + " " + FormName(form) + " at " + std::to_string(position);
         TArgument bad(kind, form);
         TVariant inData = TVariant::FromString(L"in"), outData, timeOut = TVariant::FromInt(5);
-        std::vector<VARIANT> args{RefTo(inData), RefTo(outData), RefTo(timeOut)};
+        std::vector<VARIANT> args{VariantRefTo(inData), VariantRefTo(outData), VariantRefTo(timeOut)};
         args[position] = bad.Arg;
         const int before = obj->Calls;
         TInvokeResult pub = InvokeByName(obj, L"Pub", args);
@@ -219,7 +219,7 @@ TEST(DispatchBadInput, EveryTypeInEveryPosition) {
 
         TArgument bad2(kind, form);
         TVariant other = TVariant::FromInt(1);
-        std::vector<VARIANT> privArgs{RefTo(other), RefTo(other)};
+        std::vector<VARIANT> privArgs{VariantRefTo(other), VariantRefTo(other)};
         privArgs[position % 2] = bad2.Arg;
         TInvokeResult priv = InvokeByName(obj, L"Priv", privArgs);
         EXPECT_TRUE(priv.Hr == S_OK || priv.Hr == DISP_E_EXCEPTION) << where << " hr=" << std::hex << priv.Hr;
@@ -248,7 +248,7 @@ TEST(DispatchBadInput, NullReferencesAndMissingArgumentArrays) {
     VariantInit(&nullRef);
     nullRef.vt = vt;
     nullRef.byref = nullptr;
-    TInvokeResult r = InvokeById(obj, pub, {nullRef, RefTo(outData), RefTo(timeOut)});
+    TInvokeResult r = InvokeById(obj, pub, {nullRef, VariantRefTo(outData), VariantRefTo(timeOut)});
     EXPECT_EQ(r.Hr, DISP_E_EXCEPTION) << vt;
     EXPECT_EQ(r.ExcepDescription(), L"Ошибка входных параметров команды");
   }

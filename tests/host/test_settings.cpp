@@ -152,7 +152,7 @@ TEST_F(SettingRegistryTest, ConversionErrorInAHandlerReachesTheHostAsAResultCode
   Obj->SetSettingValue(L"DebugLogEnabled", TVariant::Null());
   TVariant out;
   TVariant timeOut = TVariant::FromInt(0);
-  TInvokeResult r = InvokeByName(Obj, L"ReadFlag", {ByVal(TVariant()), RefTo(out), ByVal(timeOut)});
+  TInvokeResult r = InvokeByName(Obj, L"ReadFlag", {ByVal(TVariant()), VariantRefTo(out), ByVal(timeOut)});
   ASSERT_EQ(r.Hr, S_OK);
   EXPECT_EQ(r.Result.Get().boolVal, VARIANT_FALSE);
   ASSERT_EQ(CountOf(out), 2);

@@ -54,7 +54,7 @@ int Create() {
   if (FAILED(hr)) return Fail("CoCreateInstance", hr);
   std::unique_ptr<IDispatch, TReleaser> driver(raw);
   TVariant in, out, timeOut = TVariant::FromInt(0);
-  TInvokeResult result = InvokeByName(driver.get(), L"GetDeviceInfo", {ByVal(in), RefTo(out), ByVal(timeOut)});
+  TInvokeResult result = InvokeByName(driver.get(), L"GetDeviceInfo", {ByVal(in), VariantRefTo(out), ByVal(timeOut)});
   if (FAILED(result.Hr)) return Fail("GetDeviceInfo", result.Hr);
   if (result.Result.Get().vt != VT_BOOL || result.Result.Get().boolVal != VARIANT_TRUE) return Fail("GetDeviceInfo", S_FALSE);
   const std::wstring type = ItemOf(out, 0).Get().bstrVal ? ItemOf(out, 0).Get().bstrVal : L"";

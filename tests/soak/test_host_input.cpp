@@ -262,8 +262,8 @@ public:
       return;
     TVariant manager = FManager->AsVariant(), description, id = TVariant::FromString(FSession->DeviceID), out;
     IDispatch* d = FSession->Disp();
-    EXPECT_TRUE(IsTrue(InvokeByName(d, L"Init", {ByVal(manager), RefTo(description)})));
-    EXPECT_TRUE(IsTrue(InvokeByName(d, L"Open", {ByVal(id), RefTo(description)})));
+    EXPECT_TRUE(IsTrue(InvokeByName(d, L"Init", {ByVal(manager), VariantRefTo(description)})));
+    EXPECT_TRUE(IsTrue(InvokeByName(d, L"Open", {ByVal(id), VariantRefTo(description)})));
     EXPECT_TRUE(IsTrue(FSession->Call(L"SetSettings", SettingsInData({{L"Host", TVariant::FromString(FSession->HostURL)},
                                                                        {L"TerminalKey", TVariant::FromString(W(FSession->Key))},
                                                                        {L"Password", TVariant::FromString(FSession->Password)},
@@ -308,8 +308,10 @@ public:
     TVariant first = ValidFirst(m.Name, cheap), out,
              timeOut = TVariant::FromInt(0), description;
     std::vector<VARIANT> args;
-    if (m.Public) args = {ByVal(first), RefTo(out), ByVal(timeOut)};
-    else if (m.Positions == 2) args = {ByVal(first), RefTo(description)};
+    if (m.Public)
+      args = {ByVal(first), VariantRefTo(out), ByVal(timeOut)};
+    else if (m.Positions == 2)
+      args = {ByVal(first), VariantRefTo(description)};
     else args = {ByVal(first)};
     args[static_cast<size_t>(position)] = bad.Arg;
 

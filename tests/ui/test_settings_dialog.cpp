@@ -38,8 +38,9 @@ protected:
     Manager->SetAppProperty(L"DevicesFolder", Dir.Path());
     CreateDirectoryW((Dir.Path() + L"D1").c_str(), nullptr);
     TVariant manager = Manager->AsVariant(), description, id = TVariant::FromString(L"D1");
-    ASSERT_EQ(InvokeByName(Driver, L"Init", {ByVal(manager), RefTo(description)}).Result.Get().boolVal, VARIANT_TRUE);
-    ASSERT_EQ(InvokeByName(Driver, L"Open", {ByVal(id), RefTo(description)}).Result.Get().boolVal, VARIANT_TRUE);
+    ASSERT_EQ(InvokeByName(Driver, L"Init", {ByVal(manager), VariantRefTo(description)}).Result.Get().boolVal,
+              VARIANT_TRUE);
+    ASSERT_EQ(InvokeByName(Driver, L"Open", {ByVal(id), VariantRefTo(description)}).Result.Get().boolVal, VARIANT_TRUE);
   }
   void TearDown() override {
     if (Driver) Driver->Release();
@@ -59,7 +60,8 @@ protected:
     RunWhileModal(
         [&] {
           TVariant in, out, timeOut = TVariant::FromInt(0);
-          TInvokeResult result = InvokeByName(Driver, L"ShowSettingsDlg", {ByVal(in), RefTo(out), ByVal(timeOut)});
+          TInvokeResult result =
+              InvokeByName(Driver, L"ShowSettingsDlg", {ByVal(in), VariantRefTo(out), ByVal(timeOut)});
           shown.Ok = result.Result.Get().boolVal == VARIANT_TRUE;
           shown.Code = shown.Ok ? 0 : ItemOf(out, 0).Get().lVal;
         },
@@ -287,7 +289,7 @@ TEST_F(SettingsDialogFixture, ASetUpFailureReachesTheHostAs1001WithItsText) {
     return std::make_unique<TBrokenPage>(device);
   }});
   TVariant in, out, timeOut = TVariant::FromInt(0);
-  TInvokeResult result = InvokeByName(Driver, L"ShowSettingsDlg", {ByVal(in), RefTo(out), ByVal(timeOut)});
+  TInvokeResult result = InvokeByName(Driver, L"ShowSettingsDlg", {ByVal(in), VariantRefTo(out), ByVal(timeOut)});
   EXPECT_EQ(result.Hr, S_OK);
   EXPECT_EQ(result.Result.Get().boolVal, VARIANT_FALSE);
   EXPECT_EQ(ItemOf(out, 0).Get().lVal, 1001);

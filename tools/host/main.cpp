@@ -192,14 +192,15 @@ public:
     manager.Get().pdispVal = FManager;
     FManager->AddRef();
     TVariant description, id = TVariant::FromString(Options.DeviceID);
-    if (!Private(L"Init", {manager.Get(), Ref(description)}))
+    if (!Private(L"Init", {manager.Get(), VariantRefTo(description)}))
       throw TDriverMissing(L"Init failed: " + Str(description));
-    if (!Private(L"Open", {id.Get(), Ref(description)})) throw TDriverMissing(L"Open failed: " + Str(description));
+    if (!Private(L"Open", {id.Get(), VariantRefTo(description)}))
+      throw TDriverMissing(L"Open failed: " + Str(description));
   }
   ~TDriverHost() {
     if (FDriver) {
       TVariant description;
-      Private(L"Close", {Ref(description)});
+      Private(L"Close", {VariantRefTo(description)});
     }
     if (FDriver) FDriver->Release();
     *FDriver.OutPtr() = nullptr;
@@ -216,7 +217,7 @@ public:
   TCallResult Call(const std::wstring& Name, const TVariant& InData = TVariant()) {
     TCallResult r;
     TVariant timeOut = TVariant::FromInt(0);
-    VARIANT args[3] = {timeOut.Get(), Ref(r.Out), InData.Get()};  // right to left
+    VARIANT args[3] = {timeOut.Get(), VariantRefTo(r.Out), InData.Get()};  // right to left
     TVariant result;
     TExcepInfo excep;
     const HRESULT hr = Invoke(Name, args, 3, result, excep.Info);
@@ -306,14 +307,6 @@ private:
       throw TUsageError("setting " + Utf8(s.Id) + " takes true or false, not '" + Utf8(text) + "'");
     }
     return TVariant::FromString(text);
-  }
-
-  static VARIANT Ref(TVariant& variable) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BYREF | VT_VARIANT;
-    v.pvarVal = &variable.Get();
-    return v;
   }
 
   bool Private(const std::wstring& Name, std::vector<VARIANT> args) {

@@ -36,8 +36,9 @@ TSession::TSession(TOptions Options) {
   FManager->SetAppProperty(L"DevicesFolder", devices);
   TVariant manager = FManager->AsVariant();
   TVariant description, id = TVariant::FromString(DeviceID);
-  EXPECT_TRUE(IsTrue(InvokeByName(Disp(), L"Init", {ByVal(manager), RefTo(description)}))) << U8(Str(description));
-  EXPECT_TRUE(IsTrue(InvokeByName(Disp(), L"Open", {ByVal(id), RefTo(description)}))) << U8(Str(description));
+  EXPECT_TRUE(IsTrue(InvokeByName(Disp(), L"Init", {ByVal(manager), VariantRefTo(description)})))
+      << U8(Str(description));
+  EXPECT_TRUE(IsTrue(InvokeByName(Disp(), L"Open", {ByVal(id), VariantRefTo(description)}))) << U8(Str(description));
 
   TVariant out;
   const TVariant settings = SettingsInData({

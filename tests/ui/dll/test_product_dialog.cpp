@@ -32,7 +32,7 @@ TEST(ProductDialog, ShowSettingsDlgOfTheProductDllShowsTheDriversPageAndCancelAn
   RunWhileModal(
       [&] {
         TVariant in, out, timeOut = TVariant::FromInt(0);
-        TInvokeResult result = InvokeByName(driver, L"ShowSettingsDlg", {ByVal(in), RefTo(out), ByVal(timeOut)});
+        TInvokeResult result = InvokeByName(driver, L"ShowSettingsDlg", {ByVal(in), VariantRefTo(out), ByVal(timeOut)});
         ok = result.Result.Get().boolVal == VARIANT_TRUE;
         code = ok ? 0 : ItemOf(out, 0).Get().lVal;
       },

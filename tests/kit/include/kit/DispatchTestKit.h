@@ -63,15 +63,6 @@ inline TInvokeResult InvokeByName(IDispatch* disp, const std::wstring& name, std
   return InvokeById(disp, DispIdOf(disp, name), std::move(args), wantResult);
 }
 
-// A VT_BYREF|VT_VARIANT reference to a host variable.
-inline VARIANT RefTo(TVariant& variable) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_BYREF | VT_VARIANT;
-  v.pvarVal = &variable.Get();
-  return v;
-}
-
 // A by-value argument that still belongs to `value` (DISPPARAMS entries are borrowed).
 inline VARIANT ByVal(const TVariant& value) { return value.Get(); }
 

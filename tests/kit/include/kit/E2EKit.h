@@ -48,16 +48,7 @@ struct TProductModule {
   HRESULT(STDAPICALLTYPE* CanUnloadNow)() = nullptr;
   HRESULT(STDAPICALLTYPE* GetClassObject)(REFCLSID, REFIID, void**) = nullptr;
 
-  // Waits (bounded generously) until the module may unload.
-  HRESULT WaitForUnloadable() const {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    HRESULT hr = CanUnloadNow();
-    while (hr != S_OK && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      hr = CanUnloadNow();
-    }
-    return hr;
-  }
+  HRESULT WaitForUnloadable() const { return regtest::WaitForUnloadable(CanUnloadNow); }
 };
 TProductModule& Product();
 
@@ -92,7 +83,7 @@ public:
   // A public method: (InData, OutData by reference, TimeOut 0).
   TInvokeResult Call(const std::wstring& Name, const TVariant& InData, TVariant& OutData) const {
     TVariant timeOut = TVariant::FromInt(0);
-    return InvokeByName(Disp(), Name, {ByVal(InData), RefTo(OutData), ByVal(timeOut)});
+    return InvokeByName(Disp(), Name, {ByVal(InData), VariantRefTo(OutData), ByVal(timeOut)});
   }
 
   // RegisterQrCode for an amount; the payment's identifier ("" on failure, which is expected false).

@@ -3,8 +3,10 @@
 // the registry read back as a tree, and telling Wine from Windows.
 #include <windows.h>
 
+#include <chrono>
 #include <map>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "platform/uFiles.h"
@@ -24,6 +26,17 @@ inline const std::wstring kClasses = L"Software\\Classes";
 inline std::wstring ExeFolder() {
   const std::wstring exe = ThisModuleFileName();
   return exe.substr(0, exe.find_last_of(L'\\') + 1);
+}
+
+// Waits (bounded generously) until a module's DllCanUnloadNow lets it unload; its last answer.
+inline HRESULT WaitForUnloadable(HRESULT(STDAPICALLTYPE* CanUnloadNow)()) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  HRESULT hr = CanUnloadNow();
+  while (hr != S_OK && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    hr = CanUnloadNow();
+  }
+  return hr;
 }
 
 // Runs the prefix's regsvr32 silently; its exit code, or -1 when it did not end in time.

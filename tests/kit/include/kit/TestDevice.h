@@ -144,14 +144,14 @@ protected:
 
   // Init(EquipmentManager, Description) with Description by reference.
   TInvokeResult Init(const TVariant& manager, TVariant& description) {
-    return InvokeByName(Disp(), L"Init", {ByVal(manager), RefTo(description)});
+    return InvokeByName(Disp(), L"Init", {ByVal(manager), VariantRefTo(description)});
   }
   TInvokeResult Init() {
     TVariant description;
     return Init(ManagerVariant(), description);
   }
   TInvokeResult Open(const TVariant& id, TVariant& description) {
-    return InvokeByName(Disp(), L"Open", {ByVal(id), RefTo(description)});
+    return InvokeByName(Disp(), L"Open", {ByVal(id), VariantRefTo(description)});
   }
   TInvokeResult Open(const std::wstring& id = L"A1") {
     TVariant description;
@@ -160,7 +160,7 @@ protected:
   // A public method: (InData, OutData by reference, TimeOut 0).
   TInvokeResult Call(const std::wstring& name, const TVariant& inData, TVariant& outData) {
     TVariant timeOut = TVariant::FromInt(0);
-    return InvokeByName(Disp(), name, {ByVal(inData), RefTo(outData), ByVal(timeOut)});
+    return InvokeByName(Disp(), name, {ByVal(inData), VariantRefTo(outData), ByVal(timeOut)});
   }
   TInvokeResult Call(const std::wstring& name) {
     TVariant out;
