@@ -2,11 +2,15 @@
 // file; test programs link the driver's library without making it their COM class.
 #include "host/uClassIdentity.h"
 #include "host/uComServer.h"
+#include "platform/uUnwindTables.h"
 #include "uDriver.h"
 #include "ui/ufmCommonSettings.h"
 #include "ui/ufmMainSettings.h"
 
 namespace {
+
+// Before every other static object of the module: their constructors may throw and catch.
+[[gnu::init_priority(101)]] const TOwnUnwindTables GUnwindTables;
 
 const TComClassRegistration GDriverClass({CLSID_tolvaro, kServerName, kDriverClassName, kDriverDescription, L"Apartment",
                                           &CreateComObject<TDriver>});
