@@ -7,12 +7,18 @@
 # prefix. So nothing here goes through the wrapper: each prefix architecture calls its own
 # loader directly, and 64-bit Wine never depends on the 32-bit loader.
 #
-#   wine32_unavailable        prints why 32-bit Windows programs cannot run here and returns 0
-#                             (skip them); returns 1, printing nothing, when they can; returns 2
+#   wine32_unavailable        prints why 32-bit Windows programs cannot run natively here and
+#                             returns 0; returns 1, printing nothing, when they can; returns 2
 #                             with the reason when that is an error (fail, do not skip). Decided
 #                             by trying the i386 loader, never by the architecture's name.
-#                             TOLVARO_WIN32: auto (default) tries; off skips 32-bit Wine as if
-#                             it could not run; on requires it (an error where it cannot).
+#   wine32_route              decides where a 32-bit tree's programs run: sets WINE32_ROUTE to
+#                             native, vm (the emulated machine of tools/vm32) or skip, and
+#                             WINE32_WHY to the reason when not native; returns 2 with the
+#                             reason in WINE32_WHY when that is an error.
+#                             TOLVARO_WIN32: auto (default) native where the i386 loader runs,
+#                             else the emulated machine where its image is made, else skip;
+#                             off skips 32-bit Wine as if it could not run; on requires native
+#                             (an error where it cannot); vm requires the emulated machine.
 #   wine_setup win32|win64    exports WINEARCH and WINELOADER, sets WINE (the loader that starts
 #                             the prefix's programs: "$WINE" regsvr32 /s x.dll)
 #   wine_boot_prefix LOG      makes the exported WINEPREFIX usable (one left by an earlier run
@@ -21,6 +27,7 @@
 #   wine_windows_path PATH    PATH in the prefix's Windows form
 
 TOLVARO_WINE32_LOADER=${TOLVARO_WINE32_LOADER:-/usr/lib/wine/wine}
+TOLVARO_SOURCE_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 TOLVARO_WINE64_LOADER=${TOLVARO_WINE64_LOADER:-/usr/lib/wine/wine64}
 
 wine32_unavailable() {
@@ -29,9 +36,13 @@ wine32_unavailable() {
       echo "TOLVARO_WIN32=off asks to run no 32-bit programs"
       return 0
       ;;
+    vm)
+      echo "TOLVARO_WIN32=vm asks to run 32-bit programs in the emulated machine only"
+      return 0
+      ;;
     auto | on) ;;
     *)
-      echo "TOLVARO_WIN32 is '${TOLVARO_WIN32}': expected auto, on or off"
+      echo "TOLVARO_WIN32 is '${TOLVARO_WIN32}': expected auto, on, off or vm"
       return 2
       ;;
   esac
@@ -43,6 +54,43 @@ wine32_unavailable() {
   fi
   echo "$why"
   return 0
+}
+
+wine32_route() {
+  local why rc=0 machine
+  WINE32_ROUTE="" WINE32_WHY=""
+  why=$(wine32_unavailable) || rc=$?
+  case $rc in
+    1) WINE32_ROUTE=native; return 0 ;;
+    2) WINE32_WHY=$why; return 2 ;;
+  esac
+  if [ "${TOLVARO_WIN32:-auto}" = off ]; then
+    WINE32_ROUTE=skip WINE32_WHY=$why
+    return 0
+  fi
+  if machine=$(wine32_machine_unavailable); then
+    if [ "${TOLVARO_WIN32:-auto}" = vm ]; then
+      WINE32_WHY="TOLVARO_WIN32=vm, but $machine"
+      return 2
+    fi
+    WINE32_ROUTE=skip WINE32_WHY="$why, and $machine"
+    return 0
+  fi
+  WINE32_ROUTE=vm WINE32_WHY=$why
+}
+
+# Why the emulated machine cannot run the 32-bit tree's programs (returns 0), or nothing
+# (returns 1) when it can.
+wine32_machine_unavailable() {
+  if ! command -v qemu-system-x86_64 >/dev/null 2>&1; then
+    echo "the emulated machine cannot take over: qemu-system-x86_64 is not installed (./run test installs it)"
+    return 0
+  fi
+  if ! "$TOLVARO_SOURCE_DIR/tools/vm32/image.sh" --path >/dev/null 2>&1; then
+    echo "the emulated machine cannot take over: its disk image is not made (./run test makes it: tools/vm32/image.sh)"
+    return 0
+  fi
+  return 1
 }
 
 # Why the i386 loader does not run here (returns 0), or nothing (returns 1) when it does.

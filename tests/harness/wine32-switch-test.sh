@@ -2,7 +2,8 @@
 # A 32-bit Windows tree's tests with TOLVARO_WIN32=off, as on a machine that cannot run 32-bit
 # programs: every test but the file checks is reported skipped by ctest (not passed, not
 # failed) and its output says why; the file checks (*_dll_file) run and pass; nothing fails.
-# Also: the runner refuses a TOLVARO_WIN32 it does not know (a failure, not a skip).
+# Also: the runner refuses a TOLVARO_WIN32 it does not know, and TOLVARO_WIN32=vm where the
+# emulated machine cannot take over (failures, not skips).
 #   wine32-switch-test.sh TREE SELF   (SELF: this test's name, left out of the inner run)
 set -u
 tree=$1 self=$2
@@ -41,7 +42,13 @@ reasons=$(grep -c 'SKIPPED: 32-bit Windows programs do not run here: TOLVARO_WIN
 out=$(TOLVARO_WIN32=maybe "$tree/wine-run.sh" cmd /c exit 0 2>&1)
 rc=$?
 [ $rc -eq 1 ] || fail "TOLVARO_WIN32=maybe: the runner exited $rc, expected 1 (an error, not a skip)"
-printf '%s' "$out" | grep -q "expected auto, on or off" || fail "TOLVARO_WIN32=maybe: no word of the allowed values: $out"
+printf '%s' "$out" | grep -q "expected auto, on, off or vm" || fail "TOLVARO_WIN32=maybe: no word of the allowed values: $out"
+# The emulated machine asked for where it cannot take over: a failure with the reason, not a skip.
+out=$(TOLVARO_WIN32=vm TOLVARO_VM_CACHE="$work/no-images" "$tree/wine-run.sh" cmd /c exit 0 2>&1)
+rc=$?
+[ $rc -eq 1 ] || fail "TOLVARO_WIN32=vm without a machine: the runner exited $rc, expected 1"
+printf '%s' "$out" | grep -q "^TOLVARO_WIN32=vm, but the emulated machine cannot take over" ||
+  fail "TOLVARO_WIN32=vm without a machine: no reason given: $out"
 out=$(TOLVARO_WIN32=off "$tree/wine-run.sh" --wine32)
 rc=$?
 [ $rc -eq 1 ] && [ "$out" = "TOLVARO_WIN32=off asks to run no 32-bit programs" ] ||
