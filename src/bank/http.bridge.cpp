@@ -9,6 +9,7 @@
 
 #include "uBankStrings.h"
 #include "uJSON.h"
+#include "uJsonConverter.h"
 #include "uTextUtils.h"
 
 namespace bank {
@@ -40,7 +41,7 @@ std::string ArgumentText(const TValue& AArg) {
     case TTypeKind::tkInteger: return std::to_string(*static_cast<const int32_t*>(AArg.Data));
     case TTypeKind::tkInt64: return std::to_string(*static_cast<const int64_t*>(AArg.Data));
     case TTypeKind::tkFloat:
-      return ti.FloatType == TFloatType::ftCurr ? FloatToText(static_cast<const Currency*>(AArg.Data)->ToDouble())
+      return ti.FloatType == TFloatType::ftCurr ? CurrencyToJSONText(*static_cast<const Currency*>(AArg.Data))
                                                 : FloatToText(*static_cast<const double*>(AArg.Data));
     case TTypeKind::tkEnumeration:
       if (ti.IsBoolean) return *static_cast<const bool*>(AArg.Data) ? "True" : "False";

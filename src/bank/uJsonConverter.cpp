@@ -72,11 +72,15 @@ void ReadText(std::string_view AText, const TTypeInfo& ATi, void* AData) {
       std::string t(Trim(AText));
       for (char& c : t)
         if (c == ',') c = '.';
-      const double v = ParseFloat(t).value_or(0.0);
-      if (ATi.FloatType == TFloatType::ftCurr)
-        *static_cast<Currency*>(AData) = Currency::FromDouble(v);
-      else
-        *static_cast<double*>(AData) = v;
+      if (ATi.FloatType == TFloatType::ftCurr) {
+        // Integers where they give the same amount: on i686 the double would be computed at
+        // the precision the host's thread set (24 bits turn 20000001 into 20000000).
+        const std::optional<int64_t> raw = ParseTenThousandths(t);
+        *static_cast<Currency*>(AData) =
+            raw ? Currency::FromRaw(*raw) : Currency::FromDouble(ParseFloat(t).value_or(0.0));
+      } else {
+        *static_cast<double*>(AData) = ParseFloat(t).value_or(0.0);
+      }
       return;
     }
     case TTypeKind::tkEnumeration: {
@@ -131,7 +135,7 @@ void ReadValue(const TJSONDocument& ADoc, TIndex ANode, const TTypeInfo& ATi, vo
 
 }  // namespace
 
-std::string CurrencyToJSONText(Currency AValue) { return FloatToText(AValue.ToDouble()); }
+std::string CurrencyToJSONText(Currency AValue) { return TenThousandthsToText(AValue.Raw); }
 
 std::unique_ptr<TJSONDocument> TJsonConverter::ValueToJson(const TValue& AValue) {
   if (AValue.TypeInfo == nullptr) throw Exception(SNoTypeInfo);

@@ -25,11 +25,21 @@ std::string LowerHex(const unsigned char* ABytes, size_t ACount);
 // which JSON cannot carry.
 std::string FloatToText(double AValue);
 
+// What FloatToText writes for the double nearest to ARaw / 10000 (an amount in ten-thousandths),
+// computed in integers only: on i686 the division would run on the x87 unit at the precision the
+// host's thread chose, and at 24 bits 200000.01 comes out as 200000.
+std::string TenThousandthsToText(int64_t ARaw);
+
 // Optional sign and decimal digits only; nullopt when invalid or out of range.
 std::optional<int64_t> ParseInt64(std::string_view AText);
 std::optional<int32_t> ParseInt32(std::string_view AText);
 // Optional sign, digits with at most one ".", optional exponent; nullopt when invalid or
 // out of the range of double. No blanks, no "inf" or "nan".
 std::optional<double> ParseFloat(std::string_view AText);
+// ParseFloat's number times 10000, rounded as Currency::FromDouble rounds ParseFloat's double,
+// computed in integers (for the same reason as above) where that is exact: at most four decimals
+// and below 2^52 ten-thousandths, or a whole number. nullopt for every other text, valid or not
+// (the double decides those); EInvalidCast for a whole number beyond the range of Currency.
+std::optional<int64_t> ParseTenThousandths(std::string_view AText);
 
 }  // namespace bank

@@ -29,7 +29,7 @@ struct Currency {
   // The exact value rounded to four decimals, half away from zero whatever the floating-point
   // rounding mode; EInvalidCast when out of range or not finite.
   static Currency FromDouble(double AValue);
-  double ToDouble() const { return static_cast<double>(Raw) / Scale; }
+  // No ToDouble: an amount becomes text in integers (CurrencyToJSONText), never through a double.
   friend constexpr bool operator==(Currency, Currency) = default;
 };
 // Exact; EInvalidCast on overflow.

@@ -26,7 +26,9 @@ struct TThreadStart {
   TModuleThreadRef ModuleRef;
 };
 
-DWORD WINAPI PaymentWaitThread(void* Parameter) {
+// noexcept: whatever escapes ends the process the same way on both bitnesses, never unwinding
+// into the system's thread start.
+DWORD WINAPI PaymentWaitThread(void* Parameter) noexcept {
   HMODULE self = nullptr;
   {
     std::unique_ptr<TThreadStart> start(static_cast<TThreadStart*>(Parameter));

@@ -72,7 +72,7 @@ std::wstring ValueToText(const VARIANT& Value) {
       case VT_I4: return std::to_wstring(Value.lVal);
       case VT_R4: return FloatToText(Value.fltVal);
       case VT_R8: return FloatToText(Value.dblVal);
-      case VT_CY: return FloatToText(static_cast<double>(Value.cyVal.int64) / 10000.0);
+      case VT_CY: return CurrencyToText(Value.cyVal.int64);
       case VT_DATE: return DateToText(Value.date);
       case VT_BSTR: return BstrToText(Value.bstrVal);
       case VT_DISPATCH: {

@@ -62,6 +62,72 @@ std::wstring FloatToText(double Value) {
   return out;
 }
 
+namespace {
+uint64_t Pow10(int Exponent) {
+  uint64_t p = 1;
+  while (Exponent-- > 0) p *= 10;
+  return p;
+}
+
+int BitLength(uint64_t Value) {
+  int n = 0;
+  for (; Value != 0; Value >>= 1) ++n;
+  return n;
+}
+
+int DecimalDigits(uint64_t Value) {
+  int n = 1;
+  for (; Value >= 10; Value /= 10) ++n;
+  return n;
+}
+
+// Value rounded at bit Shift (1 <= Shift < 64), ties to even, as the FPU rounds.
+uint64_t ShiftRoundingToEven(uint64_t Value, int Shift) {
+  const uint64_t half = uint64_t{1} << (Shift - 1), rest = Value & ((half << 1) - 1);
+  const uint64_t kept = Value >> Shift;
+  return kept + ((rest > half || (rest == half && (kept & 1) != 0)) ? 1 : 0);
+}
+}  // namespace
+
+std::wstring CurrencyToText(int64_t TenThousandths) {
+  const bool negative = TenThousandths < 0;
+  uint64_t a = negative ? 0 - static_cast<uint64_t>(TenThousandths) : static_cast<uint64_t>(TenThousandths);
+  uint64_t digits = a;  // the value shown is digits / 10^scale
+  int scale = 4;
+  // Up to 15 digits the double is within a fifth of a unit of the 15th significant digit, so
+  // its 15 digits are the exact ones. From 16 on, follow the double: the count rounded to 53
+  // bits, divided by 10000 and rounded to 53 bits again (q / 2^shift), then its 15 significant
+  // digits, ties to even as the formatting rounds the double's exact value. Every value lies in
+  // [0.0001, 10^15): always fixed notation.
+  if (a >= 1000000000000000) {
+    const int excess = BitLength(a) - 53;
+    if (excess > 0) a = ShiftRoundingToEven(a, excess) << excess;  // at most 2^63
+    uint64_t q = a / 10000, r = a % 10000;
+    const int shift = 53 - BitLength(q);  // 3 to 16 here
+    r <<= shift;
+    q = (q << shift) + r / 10000;
+    r %= 10000;
+    if (2 * r > 10000 || (2 * r == 10000 && (q & 1) != 0)) ++q;
+    scale = 15 - DecimalDigits(q >> shift);  // 0 to 3
+    digits = ShiftRoundingToEven(q * Pow10(scale), shift);
+  }
+  if (digits == 0) return L"0";
+  while (scale > 0 && digits % 10 == 0) {
+    digits /= 10;
+    --scale;
+  }
+  const uint64_t unit = Pow10(scale);
+  std::wstring out = negative ? L"-" : L"";
+  out += std::to_wstring(digits / unit);
+  if (scale > 0) {
+    const std::wstring fraction = std::to_wstring(digits % unit);
+    out += UserDecimalSeparator();
+    out.append(static_cast<size_t>(scale) - fraction.size(), L'0');
+    out += fraction;
+  }
+  return out;
+}
+
 bool TryTextToFloat(std::wstring_view Text, double& Value) {
   auto blank = [](wchar_t c) { return c == L' ' || c == L'\t'; };
   while (!Text.empty() && blank(Text.front())) Text.remove_prefix(1);

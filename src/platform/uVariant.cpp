@@ -206,7 +206,33 @@ int32_t VariantToInt(const VARIANT& value) {
   return VariantAs(value, VT_I4).Get().lVal;
 }
 double VariantToDouble(const VARIANT& value) { return VariantAs(value, VT_R8).Get().dblVal; }
-int64_t VariantToCurrency(const VARIANT& value) { return VariantAs(value, VT_CY).Get().cyVal.int64; }
+namespace {
+// The system turns a text or a decimal into currency through doubles, on the x87 unit in the
+// i686 build, at the precision and rounding the host's thread set: at 24 bits "200000,01"
+// becomes 200000. It runs here at what Windows gives a new thread (53 bits, to nearest, every
+// exception masked), and the host's x87 state (control and status) is put back as it was.
+class TDefaultX87State {
+public:
+#if defined(__i386__)
+  TDefaultX87State() noexcept {
+    __asm__ __volatile__("fnstenv %0" : "=m"(FSaved) : : "memory");
+    const unsigned short control = 0x027F;
+    __asm__ __volatile__("fldcw %0" : : "m"(control) : "memory");
+  }
+  ~TDefaultX87State() { __asm__ __volatile__("fldenv %0" : : "m"(FSaved) : "memory"); }
+
+private:
+  struct {
+    unsigned char Bytes[28];  // the 32-bit protected-mode environment
+  } FSaved;
+#endif
+};
+}  // namespace
+
+int64_t VariantToCurrency(const VARIANT& value) {
+  [[maybe_unused]] TDefaultX87State x87;
+  return VariantAs(value, VT_CY).Get().cyVal.int64;
+}
 
 std::wstring VariantToString(const VARIANT& value) {
   TVariant v = VariantAs(value, VT_BSTR);

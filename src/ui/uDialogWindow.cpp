@@ -26,30 +26,34 @@ TDialogWindow::~TDialogWindow() {
 
 INT_PTR TDialogWindow::RunModal(int TemplateID, HWND Owner) {
   FModal = true;
+  FInitFailed = false;
   FInitError.clear();
   const INT_PTR result =
       DialogBoxParamW(UiModule(), MAKEINTRESOURCEW(TemplateID), Owner, &Proc, reinterpret_cast<LPARAM>(this));
-  if (!FInitError.empty()) throw Exception(FInitError);
+  RaiseInitFailure();
   if (result == -1) RaiseOSError(GetLastError());
   return result;
 }
 
 HWND TDialogWindow::CreateModeless(int TemplateID, HWND Parent) {
   FModal = false;
+  FInitFailed = false;
   FInitError.clear();
   HWND wnd = CreateDialogParamW(UiModule(), MAKEINTRESOURCEW(TemplateID), Parent, &Proc, reinterpret_cast<LPARAM>(this));
-  if (!FInitError.empty()) {
-    if (wnd) DestroyWindow(wnd);
-    throw Exception(FInitError);
-  }
+  if (FInitFailed && wnd) DestroyWindow(wnd);
+  RaiseInitFailure();
   return wnd;
+}
+
+void TDialogWindow::RaiseInitFailure() const {
+  if (FInitFailed) throw Exception(FInitError.empty() ? std::wstring(L"Exception") : FInitError);
 }
 
 void TDialogWindow::ErrorBox(const std::wstring& Text) const {
   MessageBoxW(GetAncestor(FHandle, GA_ROOT), Text.c_str(), kSErrorCaption, MB_OK | MB_ICONERROR);
 }
 
-INT_PTR CALLBACK TDialogWindow::Proc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK TDialogWindow::Proc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam) noexcept {
   if (Msg == WM_INITDIALOG) {
     auto* self = reinterpret_cast<TDialogWindow*>(lParam);
     SetWindowLongPtrW(Wnd, DWLP_USER, lParam);
@@ -57,11 +61,12 @@ INT_PTR CALLBACK TDialogWindow::Proc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM l
     try {
       self->OnInitDialog();
     } catch (...) {
+      // Nothing here may throw: the text is kept only when it could be made.
+      self->FInitFailed = true;
       try {
         self->FInitError = CaughtErrorText();
       } catch (...) {
       }
-      if (self->FInitError.empty()) self->FInitError = L"Exception";
       if (self->FModal) EndDialog(Wnd, IDCANCEL);
     }
     return TRUE;

@@ -39,9 +39,14 @@ protected:
   HWND FHandle = nullptr;
 
 private:
-  static INT_PTR CALLBACK Proc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+  // Nothing unwinds into Windows: on i686 the DWARF unwinder cannot cross its frames (the
+  // process would end there), while x86_64 would unwind through them.
+  static INT_PTR CALLBACK Proc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam) noexcept;
+  // Raises a failed set-up after the window is gone.
+  void RaiseInitFailure() const;
 
   bool FModal = false;
+  bool FInitFailed = false;
   std::wstring FInitError;  // why the set-up failed, for RunModal to raise
 };
 

@@ -279,7 +279,7 @@ void TfrmCommonSettings::MakeMenuImages() {
   FActionImage.Reset(MenuImageOf(IDI_APPLICATION));
 }
 
-LRESULT CALLBACK TfrmCommonSettings::KeyFilter(int Code, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK TfrmCommonSettings::KeyFilter(int Code, WPARAM wParam, LPARAM lParam) noexcept {
   TfrmCommonSettings* self = tKeyDialog;
   if (Code == MSGF_DIALOGBOX && self && !self->FBusy) {
     const MSG* msg = reinterpret_cast<const MSG*>(lParam);
@@ -287,8 +287,16 @@ LRESULT CALLBACK TfrmCommonSettings::KeyFilter(int Code, WPARAM wParam, LPARAM l
     if (ours && msg->message == WM_KEYDOWN && GetKeyState(VK_CONTROL) < 0 &&
         (msg->wParam == VK_TAB || msg->wParam == VK_NEXT || msg->wParam == VK_PRIOR)) {
       const bool back = msg->wParam == VK_PRIOR || (msg->wParam == VK_TAB && GetKeyState(VK_SHIFT) < 0);
-      const int count = TabCtrl_GetItemCount(self->FTabs);
-      if (count > 0) self->SelectTab((TabCtrl_GetCurSel(self->FTabs) + (back ? count - 1 : 1)) % count);
+      // The hook runs inside Windows' modal loop: a failure is said, as the dialog says its own.
+      try {
+        const int count = TabCtrl_GetItemCount(self->FTabs);
+        if (count > 0) self->SelectTab((TabCtrl_GetCurSel(self->FTabs) + (back ? count - 1 : 1)) % count);
+      } catch (...) {
+        try {
+          self->ErrorBox(CaughtErrorText());
+        } catch (...) {
+        }
+      }
       return TRUE;
     }
   }

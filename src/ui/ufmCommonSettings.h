@@ -92,7 +92,7 @@ private:
   void AddHints();
   void SelectTab(int Index);
   void MakeMenuImages();
-  static LRESULT CALLBACK KeyFilter(int Code, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK KeyFilter(int Code, WPARAM wParam, LPARAM lParam) noexcept;
 
   // While a command shows a window of its own (the device test's box has no owner, so the
   // dialog would stay live under it), the dialog takes no input and ignores commands: nothing

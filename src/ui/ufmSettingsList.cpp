@@ -341,7 +341,8 @@ INT_PTR TfrmSettingsList::OnDialogMessage(UINT Msg, WPARAM wParam, LPARAM lParam
   }
 }
 
-LRESULT CALLBACK TfrmSettingsList::ListProc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR Data) {
+LRESULT CALLBACK TfrmSettingsList::ListProc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                            DWORD_PTR Data) noexcept {
   auto* self = reinterpret_cast<TfrmSettingsList*>(Data);
   try {
     switch (Msg) {
@@ -375,7 +376,7 @@ LRESULT CALLBACK TfrmSettingsList::ListProc(HWND Wnd, UINT Msg, WPARAM wParam, L
 }
 
 LRESULT CALLBACK TfrmSettingsList::EditorProc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                              DWORD_PTR Data) {
+                                              DWORD_PTR Data) noexcept {
   auto* self = reinterpret_cast<TfrmSettingsList*>(Data);
   try {
     switch (Msg) {

@@ -23,8 +23,10 @@ public:
 private:
   void OnInitDialog() override;
   INT_PTR OnDialogMessage(UINT Msg, WPARAM wParam, LPARAM lParam) override;
-  static LRESULT CALLBACK ListProc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT_PTR Id, DWORD_PTR Data);
-  static LRESULT CALLBACK EditorProc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT_PTR Id, DWORD_PTR Data);
+  static LRESULT CALLBACK ListProc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT_PTR Id,
+                                   DWORD_PTR Data) noexcept;
+  static LRESULT CALLBACK EditorProc(HWND Wnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT_PTR Id,
+                                     DWORD_PTR Data) noexcept;
   bool OnNotify(NMHDR* Header, LRESULT& Result);
   void OnCommand(int ID);
   int SelectedIndex() const;

@@ -43,6 +43,7 @@ class IPetApi : public IHTTPBridge {
   virtual std::unique_ptr<TStringStream> Download(TStringStream& s) = 0;  // POST "dl" BODY
   virtual std::string Weird(double d) = 0;                                // GET "w" ?d (query of a kind EMPTY knows)
   virtual std::string WeirdDoc(TPet pet) = 0;                             // GET "w" ?pet (a kind EMPTY does not know)
+  virtual std::string Priced(Currency c) = 0;                             // GET "p" ?c
 };
 
 class TPetApiImpl final : public IPetApi, public THTTPBridgeVirtualInterface {
@@ -66,6 +67,7 @@ class TPetApiImpl final : public IPetApi, public THTTPBridgeVirtualInterface {
   }
   std::string Weird(double d) override { return Invoke<std::string>(12, d); }
   std::string WeirdDoc(TPet pet) override { return Invoke<std::string>(13, pet); }
+  std::string Priced(Currency c) override { return Invoke<std::string>(14, c); }
 };
 
 }  // namespace
@@ -103,6 +105,7 @@ const TTypeInfo* TTypeInfoProvider<IPetApi>::Get() {
        TypeInfoOf<std::unique_ptr<TStringStream>>()},
       {"Weird", {GET("w")}, {param("d", TypeInfoOf<double>(), QueryParam("d"))}, text},
       {"WeirdDoc", {GET("w")}, {param("pet", TypeInfoOf<TPet>(), QueryParam("pet"))}, text},
+      {"Priced", {GET("p")}, {param("c", TypeInfoOf<Currency>(), QueryParam("c"))}, text},
   }};
   static const TTypeInfo Info = InterfaceTypeInfo("IPetApi", &Methods);
   return &Info;
@@ -158,6 +161,9 @@ TEST_F(BridgeTest, UrlIsBasePlusPathAndQuery) {
        Base + "/search"},
       {"float absent marker", {}, [](IPetApi& a) { a.Weird(999999999.99); }, Base + "/w"},
       {"float sent", {}, [](IPetApi& a) { a.Weird(0.5); }, Base + "/w?d=0.5"},
+      {"currency absent marker", {}, [](IPetApi& a) { a.Priced(Currency::FromRaw(9999999999900)); }, Base + "/p"},
+      // The amount's text of a JSON body (CurrencyToJSONText).
+      {"currency sent", {}, [](IPetApi& a) { a.Priced(Currency::FromRaw(2000000100)); }, Base + "/p?c=200000.01"},
       {"path and common placeholders, any case",
        [](IBuilder<IPetApi>& b) { b.AddPath("shop", "s1"); }, [](IPetApi& a) { a.Owned("42"); },
        Base + "/s1/pets/42/toys/42"},

@@ -2,15 +2,21 @@
 #include <gtest/gtest.h>
 
 #include <cfenv>
+#include <cfloat>
 #include <limits>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "kit/BankTestKit.h"
+#include "kit/FpuPrecision.h"
 #include "uBankStrings.h"
 #include "uDeviceCommon.h"
 #include "uJsonConverter.h"
 #include "uJsonConverterFactory.h"
+#include "uSha256.h"
+#include "uTextUtils.h"
 
 using namespace bank;
 
@@ -368,6 +374,212 @@ TEST(CurrencyRounding, OneTieRuleWhateverTheFloatingPointRoundingMode) {
     EXPECT_EQ((Currency::FromRaw(135) / 10).Raw, 14);
   }
   std::fesetround(saved);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Amounts as text, in integers
+
+// How amounts became text and text amounts while they went through a double: the reference.
+std::string TextViaDouble(int64_t ARaw) { return FloatToText(static_cast<double>(ARaw) / Currency::Scale); }
+// nullopt: the amount is out of Currency's range.
+std::optional<int64_t> AmountViaDouble(const std::string& AText) {
+  try {
+    return Currency::FromDouble(ParseFloat(AText).value_or(0.0)).Raw;
+  } catch (const EInvalidCast&) {
+    return std::nullopt;
+  }
+}
+
+// The reference holds only where doubles are computed in double precision; the x87 unit (i686)
+// rounds at the precision its thread chose.
+constexpr bool DoublesAreDoubles = FLT_EVAL_METHOD == 0;
+
+struct TAmountText {
+  int64_t Raw;
+  const char* Text;
+};
+const TAmountText AmountTexts[] = {
+    {0, "0"},
+    {1, "0.0001"},
+    {-1, "-0.0001"},
+    {100, "0.01"},
+    {-100, "-0.01"},
+    {5000, "0.5"},
+    {12345, "1.2345"},
+    {11250, "1.125"},
+    {10625, "1.0625"},
+    {10000, "1"},
+    {1000000, "100"},
+    {1234567, "123.4567"},
+    {2000000100, "200000.01"},
+    {-2000000100, "-200000.01"},
+    {167772170100, "16777217.01"},
+    {999999999900, "99999999.99"},
+    {9999999999900, "999999999.99"},
+    {200000010000, "20000001"},  // 200000.01 in minor units
+    {16777217010000, "1677721701"},
+    {999999999999999, "99999999999.9999"},  // 15 digits: every one shown
+    {-999999999999999, "-99999999999.9999"},
+    // From 16 digits on, the double's 15 significant digits: the last one rounded the way the
+    // double lies from the exact amount (.0015 lies below), an exact tie to even (.0625).
+    {1000000000000000, "100000000000"},
+    {1000000000000005, "100000000000.001"},
+    {1000000000000015, "100000000000.001"},
+    {1000000000000625, "100000000000.062"},
+    {9999999999999995, "1000000000000"},
+    {9007199254740993, "900719925474.099"},  // 2^53 + 1: the count itself rounded first
+    {9007199254740995, "900719925474.1"},
+    {9007199254740990000, "900719925474099"},
+    {INT64_MAX, "922337203685478"},
+    {INT64_MIN, "-922337203685478"},
+};
+
+TEST(AmountText, AmountsAreWrittenWithTheDigitsTheirDoubleHad) {
+  // On a host thread whose FPU runs at 24 bits (i686) as well: the text is made of integers.
+  for (const bool reduced : {false, true}) {
+    if (reduced && !TReducedFpuPrecision::Reduced) continue;
+    SCOPED_TRACE(reduced ? "24-bit FPU" : "FPU as it is");
+    std::optional<TReducedFpuPrecision> precision;
+    if (reduced) {
+      precision.emplace();
+      ASSERT_TRUE(TReducedFpuPrecision::LosesFloatPrecision());
+    }
+    for (const TAmountText& c : AmountTexts) {
+      SCOPED_TRACE(c.Raw);
+      EXPECT_EQ(CurrencyToJSONText(Currency::FromRaw(c.Raw)), c.Text);
+    }
+    // The body and the token carry the same text.
+    const TCancelRequest cancel{Currency::FromRaw(200000010000), "P", "T", ""};
+    EXPECT_EQ(Serialize(TValue::Of(cancel)), R"({"Amount":20000001,"PaymentId":"P","TerminalKey":"T","Token":""})");
+    EXPECT_EQ(MakeToken(cancel, "pw"), Sha256Hex("20000001pwPT"));
+  }
+}
+
+TEST(AmountText, IntegerTextIsTheDoublesTextForEveryAmount) {
+  if (!DoublesAreDoubles) GTEST_SKIP() << "the double reference needs double-precision arithmetic";
+  for (const TAmountText& c : AmountTexts) EXPECT_EQ(TextViaDouble(c.Raw), c.Text) << c.Raw;
+
+  std::vector<int64_t> raws = {INT64_MIN, INT64_MIN + 1};
+  // Where rounding starts (10^15), where the count is rounded before the division (2^53), the top.
+  for (const int64_t edge : {int64_t{1000000000000000}, int64_t{1} << 53, INT64_MAX - 2000})
+    for (int64_t d = -2000; d <= 2000; ++d) raws.push_back(edge + d);
+  std::mt19937_64 random(20240229);
+  for (int i = 0; i < 200000; ++i) {
+    // Every magnitude alike.
+    const auto any = static_cast<int64_t>(random() >> (1 + random() % 63));
+    raws.push_back(i % 2 ? -any : any);
+    // 16 to 19 digits whose dropped digits are a tie: decided by where the double lies.
+    const int dropped = 1 + static_cast<int>(random() % 4);
+    uint64_t unit = 1;
+    for (int k = 0; k < dropped; ++k) unit *= 10;
+    const uint64_t top = dropped == 4 ? uint64_t{INT64_MAX} : unit * 1000000000000000;
+    const uint64_t digits = unit * 100000000000000 + random() % (top - unit * 100000000000000);
+    raws.push_back(static_cast<int64_t>(digits - digits % unit + unit / 2));
+  }
+  int failures = 0;
+  for (const int64_t raw : raws) {
+    const std::string text = TenThousandthsToText(raw), reference = TextViaDouble(raw);
+    if (text != reference) {
+      ADD_FAILURE() << raw << ": " << text << " instead of " << reference;
+      if (++failures == 10) break;
+    }
+  }
+}
+
+TEST(AmountText, BankAmountsAreReadInIntegers) {
+  struct TCase {
+    std::string Text;
+    int64_t Raw;
+    bool Integers;  // read without a double
+  };
+  const TCase cases[] = {
+      {"20000001", 200000010000, true},
+      {"200000.01", 2000000100, true},
+      {"1677721701", 16777217010000, true},
+      {"999999999.99", 9999999999900, true},
+      {"-0.01", -100, true},
+      {"+.5e1", 50000, true},
+      {"1.5e-2", 150, true},
+      {"12e3", 120000000, true},
+      {"1.00000", 10000, true},
+      {"900719925474099", 9007199254740990000, true},
+      {"922337203685477", 9223372036854770000, true},  // the largest whole number Currency holds
+      {"-0", 0, true},
+      // Beyond four decimals the double decides, as it always did: 0.00005 lies a little above
+      // the tie in binary, 0.00015 a little below.
+      {"0.00005", 1, false},
+      {"0.00015", 1, false},
+      {"1e-5", 0, false},
+      {"abc", 0, false},
+      {"", 0, false},
+  };
+  for (const bool reduced : {false, true}) {
+    if (reduced && !TReducedFpuPrecision::Reduced) continue;
+    SCOPED_TRACE(reduced ? "24-bit FPU" : "FPU as it is");
+    std::optional<TReducedFpuPrecision> precision;
+    if (reduced) {
+      precision.emplace();
+      ASSERT_TRUE(TReducedFpuPrecision::LosesFloatPrecision());
+    }
+    for (const TCase& c : cases) {
+      if (reduced && !c.Integers) continue;
+      SCOPED_TRACE(c.Text);
+      EXPECT_EQ(Read<TStateResponse>(R"({"Amount":")" + c.Text + R"("})").Amount.Raw, c.Raw);
+      EXPECT_EQ(ParseTenThousandths(c.Text).has_value(), c.Integers);
+    }
+    EXPECT_EQ(Failure([] { Read<TStateResponse>(R"({"Amount":922337203685478})"); }),
+              "EInvalidCast: Invalid class typecast");
+  }
+}
+
+TEST(AmountText, AmountsReadInIntegersAreWhatTheDoubleGave) {
+  if (!DoublesAreDoubles) GTEST_SKIP() << "the double reference needs double-precision arithmetic";
+  std::vector<std::string> texts = {"5.", ".5", "-.5", "+5", "0", "00.000", "0e99999", "1e99999", "1e-99999",
+                                    "922337203685478", "-922337203685478", "9.22337203685477e14", "1e14", "1e15",
+                                    "1e18", "1e19", "1e400", "123456789012345678", "1234567890123456789",
+                                    "0.0001", "0.00001", "450359962737.0495", "450359962737.0496",
+                                    "00000000000000000000000000012.5", "1.000000000000000000000", ".", "-", "+",
+                                    "1e", "e5", "1.2.3", "1,5", " 1", "1 ", "--1", "+-1", "0x10", "1e+", "1e-"};
+  std::mt19937_64 random(20240301);
+  const char digits[] = "0123456789";
+  for (int i = 0; i < 200000; ++i) {
+    std::string t;
+    const int sign = static_cast<int>(random() % 3);
+    if (sign) t += sign == 1 ? '-' : '+';
+    for (int k = static_cast<int>(random() % 17); k > 0; --k) t += digits[random() % 10];
+    if (random() % 2) {
+      t += '.';
+      for (int k = static_cast<int>(random() % 7); k > 0; --k) t += digits[random() % 10];
+    }
+    if (random() % 4 == 0) {
+      t += random() % 2 ? 'e' : 'E';
+      const int esign = static_cast<int>(random() % 3);
+      if (esign) t += esign == 1 ? '-' : '+';
+      t += std::to_string(random() % 21);
+    }
+    texts.push_back(t);
+  }
+  size_t integers = 0;
+  int failures = 0;
+  for (const std::string& t : texts) {
+    std::optional<int64_t> raw;
+    bool outOfRange = false;
+    try {
+      raw = ParseTenThousandths(t);
+    } catch (const EInvalidCast&) {
+      outOfRange = true;
+    }
+    if (!raw && !outOfRange) continue;  // the double decides, as before
+    ++integers;
+    const std::optional<int64_t> reference = AmountViaDouble(t);
+    if (outOfRange ? reference.has_value() : reference != raw) {
+      ADD_FAILURE() << "'" << t << "': " << (outOfRange ? "out of range" : std::to_string(*raw)) << " instead of "
+                    << (reference ? std::to_string(*reference) : "out of range");
+      if (++failures == 10) break;
+    }
+  }
+  // Most amounts a bank sends never meet a double.
+  EXPECT_GT(integers, texts.size() / 2);
 }
 
 TEST(JsonDocument, OversizedBodyIsRefused) {

@@ -1,7 +1,12 @@
 // Payments end to end: the registered driver, driven through Invoke, against the sandbox.
 #include <algorithm>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "kit/E2EKit.h"
+#include "kit/FpuPrecision.h"
+#include "platform/uLocale.h"
 #include "uSha256.h"
 
 namespace {
@@ -346,6 +351,89 @@ TEST(Payments, AGatewaysJsonErrorIsNoRefund) {
   const auto ledger = s.Sandbox.Payments(s.Key);
   EXPECT_EQ(ledger[0].Status, "CONFIRMED");
   EXPECT_EQ(ledger[0].Refunded, 0);
+}
+
+// ------------------------------------------------------------------------------------------
+// Amounts on a host thread with reduced FPU precision
+
+std::string LastBodyTo(const TSession& s, const std::string& path) {
+  const auto requests = s.Sandbox.Requests(s.Key);
+  for (auto r = requests.rbegin(); r != requests.rend(); ++r)
+    if (r->Path == path) return r->Body;
+  return {};
+}
+
+// Some hosts run their thread's FPU at 24 bits, and the i686 build computes doubles on the x87
+// unit at the thread's precision. Register, the payment state and refunds run on the host's
+// thread (Pay's wait has one of its own): every amount must still reach the bank, the host and
+// the receipt digit for digit, whichever way the host passes it.
+TEST(Payments, AmountsKeepEveryDigitOnAHostThreadWithReducedFpuPrecision) {
+  struct TAmount {
+    int64_t Raw;             // the host's currency value
+    std::string Kopecks;     // the bank's Amount
+    std::wstring Receipt;
+    std::optional<double> Double;  // also passed as a double and as text (where a double holds it)
+  };
+  const TAmount amounts[] = {
+      {100, "1", L"0.01", 0.01},
+      {2000000100, "20000001", L"200000.01", 200000.01},
+      {167772170100, "1677721701", L"16777217.01", 16777217.01},
+      {999999999900, "9999999999", L"99999999.99", 99999999.99},
+      // Near the most the driver can ask for: the amount in kopecks must fit Currency.
+      {90071992547409900, "900719925474099", L"9007199254740.99", std::nullopt},
+  };
+  TSession s;
+  s.Sandbox.SetBehaviour(s.Key, "CONFIRMED", 0);
+  const std::wstring separator = UserDecimalSeparator();
+  [[maybe_unused]] TReducedFpuPrecision precision;
+  if (TReducedFpuPrecision::Reduced) {
+    ASSERT_TRUE(TReducedFpuPrecision::LosesFloatPrecision());
+  }
+
+  for (const TAmount& a : amounts) {
+    std::vector<std::pair<std::string, TVariant>> forms;
+    forms.emplace_back("currency", TVariant::FromCurrency(a.Raw));
+    if (a.Double) {
+      forms.emplace_back("double", TVariant::FromDouble(*a.Double));
+      std::wstring text = a.Receipt;
+      text.replace(text.find(L'.'), 1, separator);
+      forms.emplace_back("text", TVariant::FromString(text));
+    }
+    for (const auto& [form, amount] : forms) {
+      SCOPED_TRACE(form + " " + a.Kopecks);
+      TVariant out;
+      TInvokeResult r = s.Call(L"RegisterQrCode", Args({amount, TVariant::FromString(L"")}), out);
+      ASSERT_TRUE(IsTrue(r)) << U8(CountOf(out) > 1 ? Str(ItemOf(out, 1)) : L"");
+      const std::wstring id = Str(ItemOf(out, 0));
+      EXPECT_TRUE(LastBodyTo(s, "/v2/Init").starts_with("{\"Amount\":" + a.Kopecks + ",")) << LastBodyTo(s, "/v2/Init");
+
+      if (form == "currency") {
+        r = s.Call(L"Pay", Args({TVariant::FromString(L"QR"), TVariant::FromString(id)}), out);
+        ASSERT_TRUE(IsTrue(r)) << U8(CountOf(out) > 1 ? Str(ItemOf(out, 1)) : L"");
+        EXPECT_EQ(ItemOf(out, 0).Get().cyVal.int64, a.Raw);
+      } else {
+        s.Sandbox.SetPaymentStatus(U8(id), "CONFIRMED");
+      }
+      // The bank's amount, read on the host's thread.
+      ASSERT_TRUE(IsTrue(s.Call(L"GetQrCodeStatus", Args({TVariant::FromString(L"QR"), TVariant::FromString(id)}), out)));
+      EXPECT_EQ(ItemOf(out, 0).Get().cyVal.int64, a.Raw);
+
+      // All of it back: the request's amount and its token's, and the bank's answer on the receipt.
+      r = s.Call(L"Refund",
+                 Args({amount, TVariant::FromString(L""), TVariant::FromString(id), TVariant::FromString(id)}), out);
+      ASSERT_TRUE(IsTrue(r)) << U8(CountOf(out) > 1 ? Str(ItemOf(out, 1)) : L"");
+      const std::string cancel = LastBodyTo(s, "/v2/Cancel");
+      EXPECT_TRUE(cancel.starts_with("{\"Amount\":" + a.Kopecks + ",")) << cancel;
+      const std::string token = bank::Sha256Hex(a.Kopecks + U8(s.Password) + U8(id) + s.Key);
+      EXPECT_NE(cancel.find("\"Token\":\"" + token + "\""), std::string::npos) << cancel;
+      EXPECT_NE(Str(ItemOf(out, 1)).find(Line(L"Сумма:", a.Receipt, 40)), std::wstring::npos) << U8(Str(ItemOf(out, 1)));
+    }
+  }
+
+  // A fraction of a kopeck travels as it is: the bank refuses it, but its text is what counts.
+  TVariant out;
+  EXPECT_FALSE(IsTrue(s.Call(L"RegisterQrCode", Args({TVariant::FromCurrency(1234567), TVariant::FromString(L"")}), out)));
+  EXPECT_TRUE(LastBodyTo(s, "/v2/Init").starts_with("{\"Amount\":12345.67,")) << LastBodyTo(s, "/v2/Init");
 }
 
 TEST(Payments, OverHttpsToLocalhostWithTheTrustedTestCA) {

@@ -193,6 +193,9 @@ TEST(ValueToTextLocale, NumbersAndDates) {
       {r4, local(L"0.5")},
       {TVariant::FromCurrency(123456).Get(), local(L"12.3456")},
       {TVariant::FromCurrency(-50000).Get(), L"-5"},
+      {TVariant::FromCurrency(2000000100).Get(), local(L"200000.01")},
+      {TVariant::FromCurrency(1000000000000015).Get(), local(L"100000000000.001")},  // 15 significant digits
+      {TVariant::FromCurrency(INT64_MIN).Get(), L"-922337203685478"},
       // The system's date-to-text conversion: date and time; date only at midnight.
       {TVariant::FromDate(moment).Get(), ru ? L"05.03.2024 14:30:15" : L"3/5/2024 2:30:15 PM"},
       {TVariant::FromDate(early).Get(), ru ? L"05.03.2024 " + nineOFive : L"3/5/2024 9:05:00 AM"},

@@ -1,8 +1,14 @@
 // The platform helpers where a fault would hide under the dispatcher: text conversion,
-// GUID text, variant conversions and array element access.
+// GUID text, variant conversions, amounts as text and array element access.
 #include <gtest/gtest.h>
 
+#include <cfloat>
+#include <optional>
+#include <random>
+
+#include "kit/FpuPrecision.h"
 #include "platform/uExceptions.h"
+#include "platform/uLocale.h"
 #include "platform/uSafeArray.h"
 #include "platform/uStrings.h"
 #include "platform/uVariant.h"
@@ -57,6 +63,81 @@ TEST(Variants, CyclicReferenceChainStops) {
   const VARIANT* end = InnermostVariant(&a);
   EXPECT_TRUE(end == &a || end == &b);
   EXPECT_FALSE(IsOrdinalVariant(a));
+}
+
+// Amounts on a host thread whose FPU runs at 24 bits (i686 computes doubles on the x87 unit at
+// the thread's precision): the debug log's text of a VT_CY is made of integers, and the system's
+// conversion of a text or a decimal to currency runs at full precision, the host's state kept.
+TEST(Amounts, KeepEveryDigitWhateverTheHostThreadsFpuPrecision) {
+  const std::wstring sep = UserDecimalSeparator();
+  struct TText {
+    int64_t Raw;
+    std::wstring Text;
+  };
+  const TText texts[] = {
+      {0, L"0"},
+      {1, L"0" + sep + L"0001"},
+      {-100, L"-0" + sep + L"01"},
+      {2000000100, L"200000" + sep + L"01"},
+      {167772170100, L"16777217" + sep + L"01"},
+      {9999999999900, L"999999999" + sep + L"99"},
+      {200000010000, L"20000001"},
+      {999999999999999, L"99999999999" + sep + L"9999"},
+      {1000000000000015, L"100000000000" + sep + L"001"},  // from 16 digits on, the double's 15
+      {1000000000000625, L"100000000000" + sep + L"062"},
+      {9007199254740993, L"900719925474" + sep + L"099"},
+      {INT64_MAX, L"922337203685478"},
+      {INT64_MIN, L"-922337203685478"},
+  };
+  for (const bool reduced : {false, true}) {
+    if (reduced && !TReducedFpuPrecision::Reduced) continue;
+    SCOPED_TRACE(reduced ? "24-bit FPU" : "FPU as it is");
+    std::optional<TReducedFpuPrecision> precision;
+    if (reduced) {
+      precision.emplace();
+      ASSERT_TRUE(TReducedFpuPrecision::LosesFloatPrecision());
+    }
+    for (const TText& c : texts) EXPECT_EQ(CurrencyToText(c.Raw), c.Text) << c.Raw;
+    for (const int64_t raw : {int64_t{2000000100}, int64_t{167772170100}, int64_t{999999999900}}) {
+      SCOPED_TRACE(raw);
+      EXPECT_EQ(VariantToCurrency(TVariant::FromString(CurrencyToText(raw)).Get()), raw);
+      VARIANT decimal;
+      VariantInit(&decimal);
+      decimal.decVal.scale = 2;
+      decimal.decVal.sign = 0;
+      decimal.decVal.Hi32 = 0;
+      decimal.decVal.Lo64 = static_cast<ULONGLONG>(raw / 100);
+      decimal.vt = VT_DECIMAL;
+      EXPECT_EQ(VariantToCurrency(decimal), raw);
+    }
+    // The host's precision is back after the conversion.
+    EXPECT_EQ(TReducedFpuPrecision::LosesFloatPrecision(), reduced);
+  }
+}
+
+TEST(Amounts, CurrencyTextIsTheTextOfItsDouble) {
+  if (FLT_EVAL_METHOD != 0) GTEST_SKIP() << "the double reference needs double-precision arithmetic";
+  std::vector<int64_t> raws = {INT64_MIN, INT64_MAX};
+  for (const int64_t edge : {int64_t{1000000000000000}, int64_t{1} << 53, INT64_MAX - 1000})
+    for (int64_t d = -1000; d <= 1000; ++d) raws.push_back(edge + d);
+  std::mt19937_64 random(20240302);
+  for (int i = 0; i < 100000; ++i) {
+    const auto any = static_cast<int64_t>(random() >> (1 + random() % 63));
+    raws.push_back(i % 2 ? -any : any);
+    // Dropped digits that are a tie at the 15th.
+    const uint64_t digits = 1000000000000000 + random() % (uint64_t{INT64_MAX} - 1000000000000000);
+    uint64_t unit = 10;
+    while (digits / unit >= 1000000000000000) unit *= 10;
+    raws.push_back(static_cast<int64_t>(digits - digits % unit + unit / 2));
+  }
+  int failures = 0;
+  for (const int64_t raw : raws) {
+    const std::wstring text = CurrencyToText(raw), reference = FloatToText(static_cast<double>(raw) / 10000.0);
+    if (text != reference) {
+      ADD_FAILURE() << raw << ": " << Utf16ToUtf8(text) << " instead of " << Utf16ToUtf8(reference);
+      if (++failures == 10) break;
+    }
+  }
 }
 
 TEST(SafeArrays, ArraysMadeOfTakenItemsAndOfTheArguments) {
