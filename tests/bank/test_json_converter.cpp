@@ -442,7 +442,7 @@ TEST(AmountText, AmountsAreWrittenWithTheDigitsTheirDoubleHad) {
     std::optional<TReducedFpuPrecision> precision;
     if (reduced) {
       precision.emplace();
-      ASSERT_TRUE(TReducedFpuPrecision::LosesFloatPrecision());
+      ASSERT_TRUE(TReducedFpuPrecision::Took());
     }
     for (const TAmountText& c : AmountTexts) {
       SCOPED_TRACE(c.Raw);
@@ -519,7 +519,7 @@ TEST(AmountText, BankAmountsAreReadInIntegers) {
     std::optional<TReducedFpuPrecision> precision;
     if (reduced) {
       precision.emplace();
-      ASSERT_TRUE(TReducedFpuPrecision::LosesFloatPrecision());
+      ASSERT_TRUE(TReducedFpuPrecision::Took());
     }
     for (const TCase& c : cases) {
       if (reduced && !c.Integers) continue;

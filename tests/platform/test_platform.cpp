@@ -95,7 +95,7 @@ TEST(Amounts, KeepEveryDigitWhateverTheHostThreadsFpuPrecision) {
     std::optional<TReducedFpuPrecision> precision;
     if (reduced) {
       precision.emplace();
-      ASSERT_TRUE(TReducedFpuPrecision::LosesFloatPrecision());
+      ASSERT_TRUE(TReducedFpuPrecision::Took());
     }
     for (const TText& c : texts) EXPECT_EQ(CurrencyToText(c.Raw), c.Text) << c.Raw;
     for (const int64_t raw : {int64_t{2000000100}, int64_t{167772170100}, int64_t{999999999900}}) {
@@ -111,7 +111,7 @@ TEST(Amounts, KeepEveryDigitWhateverTheHostThreadsFpuPrecision) {
       EXPECT_EQ(VariantToCurrency(decimal), raw);
     }
     // The host's precision is back after the conversion.
-    EXPECT_EQ(TReducedFpuPrecision::LosesFloatPrecision(), reduced);
+    EXPECT_EQ(TReducedFpuPrecision::Took(), reduced);
   }
 }
 
