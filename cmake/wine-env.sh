@@ -132,7 +132,9 @@ wine_boot_prefix() {
   if [ -f "$WINEPREFIX/system.reg" ] && "$WINE" cmd /c exit 0 </dev/null >"$log" 2>&1; then
     return 0
   fi
-  rm -rf "$WINEPREFIX"
+  # A prefix folder that is a mount point (the emulated 32-bit machine's, on its own disk)
+  # stays, emptied.
+  rm -rf "$WINEPREFIX" 2>/dev/null || true
   "$WINE" wineboot.exe -i </dev/null >"$log" 2>&1 || rc=$?
   wineserver -w 2>/dev/null || true
   if [ "$rc" -ne 0 ]; then
