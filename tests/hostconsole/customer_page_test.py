@@ -135,7 +135,15 @@ def main():
             print("FAIL: the QR code image did not load")
             return 1
         if SHOT:
-            shot = tools.call("Page.captureScreenshot", format="png", captureBeyondViewport=True)["data"]
+            # A slow machine (the emulated 32-bit one) may have no frame to give yet: asked again.
+            for attempt in range(10):
+                try:
+                    shot = tools.call("Page.captureScreenshot", format="png", captureBeyondViewport=True)["data"]
+                    break
+                except RuntimeError:
+                    if attempt == 9:
+                        raise
+                    time.sleep(1)
             open(SHOT, "wb").write(base64.b64decode(shot))
         tools.eval(f"{card}.querySelector('button.pay').click()")
 
