@@ -436,14 +436,7 @@ const TAmountText AmountTexts[] = {
 
 TEST(AmountText, AmountsAreWrittenWithTheDigitsTheirDoubleHad) {
   // On a host thread whose FPU runs at 24 bits (i686) as well: the text is made of integers.
-  for (const bool reduced : {false, true}) {
-    if (reduced && !TReducedFpuPrecision::Reduced) continue;
-    SCOPED_TRACE(reduced ? "24-bit FPU" : "FPU as it is");
-    std::optional<TReducedFpuPrecision> precision;
-    if (reduced) {
-      precision.emplace();
-      ASSERT_TRUE(TReducedFpuPrecision::Took());
-    }
+  AtEachFpuPrecision([&](bool) {
     for (const TAmountText& c : AmountTexts) {
       SCOPED_TRACE(c.Raw);
       EXPECT_EQ(CurrencyToJSONText(Currency::FromRaw(c.Raw)), c.Text);
@@ -452,7 +445,7 @@ TEST(AmountText, AmountsAreWrittenWithTheDigitsTheirDoubleHad) {
     const TCancelRequest cancel{Currency::FromRaw(200000010000), "P", "T", ""};
     EXPECT_EQ(Serialize(TValue::Of(cancel)), R"({"Amount":20000001,"PaymentId":"P","TerminalKey":"T","Token":""})");
     EXPECT_EQ(MakeToken(cancel, "pw"), Sha256Hex("20000001pwPT"));
-  }
+  });
 }
 
 TEST(AmountText, IntegerTextIsTheDoublesTextForEveryAmount) {
@@ -513,14 +506,7 @@ TEST(AmountText, BankAmountsAreReadInIntegers) {
       {"abc", 0, false},
       {"", 0, false},
   };
-  for (const bool reduced : {false, true}) {
-    if (reduced && !TReducedFpuPrecision::Reduced) continue;
-    SCOPED_TRACE(reduced ? "24-bit FPU" : "FPU as it is");
-    std::optional<TReducedFpuPrecision> precision;
-    if (reduced) {
-      precision.emplace();
-      ASSERT_TRUE(TReducedFpuPrecision::Took());
-    }
+  AtEachFpuPrecision([&](bool reduced) {
     for (const TCase& c : cases) {
       if (reduced && !c.Integers) continue;
       SCOPED_TRACE(c.Text);
@@ -529,7 +515,7 @@ TEST(AmountText, BankAmountsAreReadInIntegers) {
     }
     EXPECT_EQ(Failure([] { Read<TStateResponse>(R"({"Amount":922337203685478})"); }),
               "EInvalidCast: Invalid class typecast");
-  }
+  });
 }
 
 TEST(AmountText, AmountsReadInIntegersAreWhatTheDoubleGave) {

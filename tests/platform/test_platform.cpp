@@ -89,14 +89,7 @@ TEST(Amounts, KeepEveryDigitWhateverTheHostThreadsFpuPrecision) {
       {INT64_MAX, L"922337203685478"},
       {INT64_MIN, L"-922337203685478"},
   };
-  for (const bool reduced : {false, true}) {
-    if (reduced && !TReducedFpuPrecision::Reduced) continue;
-    SCOPED_TRACE(reduced ? "24-bit FPU" : "FPU as it is");
-    std::optional<TReducedFpuPrecision> precision;
-    if (reduced) {
-      precision.emplace();
-      ASSERT_TRUE(TReducedFpuPrecision::Took());
-    }
+  AtEachFpuPrecision([&](bool reduced) {
     for (const TText& c : texts) EXPECT_EQ(CurrencyToText(c.Raw), c.Text) << c.Raw;
     for (const int64_t raw : {int64_t{2000000100}, int64_t{167772170100}, int64_t{999999999900}}) {
       SCOPED_TRACE(raw);
@@ -112,7 +105,7 @@ TEST(Amounts, KeepEveryDigitWhateverTheHostThreadsFpuPrecision) {
     }
     // The host's precision is back after the conversion.
     EXPECT_EQ(TReducedFpuPrecision::Took(), reduced);
-  }
+  });
 }
 
 TEST(Amounts, CurrencyTextIsTheTextOfItsDouble) {

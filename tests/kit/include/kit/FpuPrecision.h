@@ -2,8 +2,11 @@
 // A host thread that runs the FPU at 24-bit precision, as some hosts set it. Only the i686
 // build computes doubles on the x87 unit, where the precision applies; elsewhere the guard
 // changes nothing (x86_64 does not support the precision control) and Reduced is false.
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #if defined(_WIN32) && defined(__i386__)
 #include <float.h>
 #endif
@@ -64,3 +67,18 @@ class TReducedFpuPrecision {
   unsigned int FSaved;
 #endif
 };
+
+// Runs Body(reduced) with the thread's FPU as it is, then (i686 only) again at 24 bits.
+template <class TBody>
+void AtEachFpuPrecision(TBody&& Body) {
+  for (const bool reduced : {false, true}) {
+    if (reduced && !TReducedFpuPrecision::Reduced) continue;
+    SCOPED_TRACE(reduced ? "24-bit FPU" : "FPU as it is");
+    std::optional<TReducedFpuPrecision> precision;
+    if (reduced) {
+      precision.emplace();
+      ASSERT_TRUE(TReducedFpuPrecision::Took());
+    }
+    Body(reduced);
+  }
+}
