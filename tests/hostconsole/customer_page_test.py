@@ -135,7 +135,7 @@ def main():
             print("FAIL: the QR code image did not load")
             return 1
         if SHOT:
-            # A slow machine (the emulated 32-bit one) may have no frame to give yet: asked again.
+            # A slow machine may have no frame to give yet: asked again.
             for attempt in range(10):
                 try:
                     shot = tools.call("Page.captureScreenshot", format="png", captureBeyondViewport=True)["data"]
