@@ -194,7 +194,7 @@ class TNativeHTTPClient final : public IHTTPClient {
     for (int followed = 0;; ++followed) {
       if (UrlHasCredentials(url)) throw EHTTPClientException(SHTTPCredentialsInURL);
       const std::optional<TUrl> u = ParseUrl(url);
-      if (!u) throw EHTTPClientException("Invalid URL: " + url);
+      if (!u) throw EHTTPClientException(FormatText(SHTTPBadURL, MaskUrlCredentials(url)));
       std::unique_ptr<httplib::ClientImpl> client;
       if (u->Https) {
         auto ssl = std::make_unique<httplib::SSLClient>(u->Host, u->Port);

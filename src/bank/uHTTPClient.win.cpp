@@ -198,7 +198,7 @@ struct TTarget {
 // Scheme, host, port and path of an http(s) URL. Parsed here: Wine's WinHttpCrackUrl cuts an
 // IPv6 literal ("[::1]") at its first colon.
 TTarget ParseUrl(const std::string& AURL) {
-  const auto bad = [&] { return EHTTPClientException(FormatText(SHTTPBadURL, AURL)); };
+  const auto bad = [&] { return EHTTPClientException(FormatText(SHTTPBadURL, MaskUrlCredentials(AURL))); };
   TTarget t;
   const size_t colon = AURL.find("://");
   if (colon == std::string::npos) throw bad();

@@ -441,18 +441,19 @@ TVariant TBaseDevice::MaskedSettingsTable(const VARIANT& Table) const {
     // Only a column whose ID names a setting that is not secret shows its values: one whose ID
     // cannot be read, or names no setting (a mistyped ID, a table sent the other way round),
     // might hold the password all the same.
-    bool secret = true;
+    const TSettingStruct* setting = nullptr;
     if (rowLow <= rowID && rowID <= rowHigh) {
       try {
-        const TSettingStruct* setting = FindSetting(VariantToString(SafeArrayItem(sa, {rowID, column}).Get()));
-        secret = !setting || setting->Secret;
+        setting = FindSetting(VariantToString(SafeArrayItem(sa, {rowID, column}).Get()));
       } catch (const Exception&) {
       }
     }
     for (LONG row = rowLow; row <= rowHigh; ++row) {
       LONG cell[2] = {row, column};
-      const bool hidden = secret && (row == rowValue || row == rowDefault);
-      const TVariant value = hidden ? mask : SafeArrayItem(sa, cell);
+      const bool isValue = row == rowValue || row == rowDefault;
+      const TVariant value = !isValue ? SafeArrayItem(sa, cell)
+                             : setting ? ValueForLog(*setting, SafeArrayItem(sa, cell))
+                                       : mask;
       PutVariantArrayItem(result, cell, value.Get());
     }
   }

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "bank/uExchangeLog.h"
+#include "bank/uHTTPClient.h"
 #include "host/uClassIdentity.h"
 #include "host/uDebugLog.h"
 #include "platform/uFiles.h"
@@ -77,6 +78,17 @@ void TDriver::DeclareSettings() {
   AddSetting(kSettingWaitTimeout, dtNumber, TVariant::FromInt(30), false, kSWaitTimeoutName, kSWaitTimeoutName);
   AddSetting(kSettingLineLength, dtNumber, TVariant::FromInt(48), false, kSLineLengthName, kSLineLengthName);
   MarkSettingSecret(kSettingPassword);
+  // An address typed with a user name and password in it ("user:pass@host") is refused by
+  // every call, but the logs still show the setting: never its user information.
+  SetSettingLogView(kSettingHost, [](const TVariant& Value) -> TVariant {
+    const VARIANT& inner = *InnermostVariant(&Value.Get());
+    if (inner.vt != VT_BSTR || !inner.bstrVal) return Value;
+    try {
+      return TVariant::FromString(Utf8ToUtf16(bank::MaskUrlCredentials(U8(inner.bstrVal))));
+    } catch (...) {
+      return TVariant::FromString(kSecretMask);  // a text that does not convert is not shown
+    }
+  });
 }
 
 void TDriver::OnSetDeviceInfo() {

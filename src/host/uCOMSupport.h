@@ -50,6 +50,9 @@ struct TSettingStruct {
   std::wstring Name;
   std::wstring Description;
   bool Secret = false;  // its value never reaches a log (see MarkSettingSecret)
+  // How a log shows a value of this setting that is not secret as a whole (an address without
+  // its user information); empty: as it is. See SetSettingLogView.
+  std::function<TVariant(const TVariant&)> LogView;
 };
 
 // What a secret setting's value is replaced with wherever a log would show it.
@@ -109,8 +112,12 @@ public:
   // A secret setting (a password) shows as kSecretMask in every log; an unknown ID is ignored.
   void MarkSettingSecret(const std::wstring& ID);
   bool IsSettingSecret(const std::wstring& ID) const noexcept;
-  // The value as a log may show it: a copy, or kSecretMask for a secret setting.
+  // A setting whose value may hold a secret in part shows in every log as View makes it; an
+  // unknown ID is ignored. View must not throw.
+  void SetSettingLogView(const std::wstring& ID, std::function<TVariant(const TVariant&)> View);
+  // The value as a log may show it: kSecretMask for a secret setting, its log view, or a copy.
   TVariant SettingValueForLog(const TSettingStruct& Setting) const;
+  static TVariant ValueForLog(const TSettingStruct& Setting, const TVariant& Value);
 
   // Reading optional elements of an InData array.
   static bool ArrayItemAssigned(const VARIANT& Arr, LONG Index);

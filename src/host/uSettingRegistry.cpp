@@ -84,8 +84,17 @@ bool TBaseObject::IsSettingSecret(const std::wstring& ID) const noexcept {
   return setting && setting->Secret;
 }
 
+void TBaseObject::SetSettingLogView(const std::wstring& ID, std::function<TVariant(const TVariant&)> View) {
+  if (TSettingStruct* setting = FindSetting(ID)) setting->LogView = std::move(View);
+}
+
 TVariant TBaseObject::SettingValueForLog(const TSettingStruct& Setting) const {
-  return Setting.Secret ? TVariant::FromString(kSecretMask) : Setting.Value;
+  return ValueForLog(Setting, Setting.Value);
+}
+
+TVariant TBaseObject::ValueForLog(const TSettingStruct& Setting, const TVariant& Value) {
+  if (Setting.Secret) return TVariant::FromString(kSecretMask);
+  return Setting.LogView ? Setting.LogView(Value) : Value;
 }
 
 void TBaseObject::SetAllSettingsDefault() {

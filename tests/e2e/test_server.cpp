@@ -193,4 +193,48 @@ TEST(Server, TheDebugLogOfASessionHasTheHeaderTracesAndExchangeInOneDayFileWithT
   // ~TSession checks that the password is in no file.
 }
 
+TEST(Server, AUserNameAndPasswordInTheHostAddressAreRefusedAndNeverWritten) {
+  const std::wstring secret = L"Sekret" + NewGuidText().substr(1, 8);
+  const std::wstring hostPort = W(tolvaro::test::TSandbox().HttpBase().substr(7));  // 127.0.0.1:PORT
+  const struct {
+    std::wstring Host;
+    bool Refused;  // false: the "@" is not user information; the call goes to the bank
+  } rows[] = {
+      {L"alice:" + secret + L"@" + hostPort + L"/v2", true},  // typed without a scheme
+      {L"http://alice:" + secret + L"@" + hostPort + L"/v2", true},
+      {L"https://alice:" + secret + L"@" + hostPort + L"/v2", true},
+      {L"ftp://alice:" + secret + L"@" + hostPort + L"/v2", true},
+      {L"HTTP://" + secret + L"@" + hostPort + L"/v2", true},
+      {L"http://" + hostPort + L"/v2/x@" + secret, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(U8(row.Host));
+    TSession::TOptions options;
+    options.Host = row.Host;
+    TSession s(options);
+    TVariant out;
+    ASSERT_TRUE(IsTrue(s.Call(L"GetSettings", TVariant(), out)));
+    const TInvokeResult r =
+        s.Call(L"RegisterQrCode", Args({TVariant::FromDouble(1), TVariant::FromString(L"Заказ")}), out);
+    if (row.Refused) {
+      EXPECT_FALSE(IsTrue(r));
+      ASSERT_EQ(CountOf(out), 2);
+      EXPECT_EQ(ItemOf(out, 0).Get().lVal, 1001);
+      EXPECT_EQ(Str(ItemOf(out, 1)), L"Invalid URL: a user name or password in the address is not allowed");
+      EXPECT_TRUE(s.Sandbox.Requests(s.Key).empty());
+      // Every file of the run: the debug log (settings, calls, exchange) and anything else.
+      std::vector<std::wstring> files = FilesUnder(TSession::Scratch().Path());
+      for (const std::wstring& folder : DefaultLogFolders())
+        for (const std::wstring& file : FilesUnder(folder)) files.push_back(file);
+      for (const std::wstring& file : files) EXPECT_FALSE(FileHolds(file, secret)) << U8(file);
+      const std::vector<std::wstring> lines = DebugLogLines(s.DeviceFolder);
+      EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::wstring& l) {
+        return l.find(L"\tHost: \t") != std::wstring::npos && l.find(L"***@") != std::wstring::npos;
+      }));
+    } else {
+      EXPECT_FALSE(s.Sandbox.Requests(s.Key).empty());  // sent: the sandbox serves any path prefix
+    }
+  }
+}
+
 }  // namespace
