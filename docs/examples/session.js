@@ -55,6 +55,11 @@ function quit(text) {
   WScript.Quit(1);
 }
 
+// The bank has not said whether the customer paid: the sale stays open, never "not paid".
+function unknown(text) {
+  quit(text + ": whether it is paid is unknown; keep the sale open and ask GetQrCodeStatus again later");
+}
+
 var calls = new ActiveXObject("TolvaroExample.Calls");
 var last = { code: 0, text: "" };
 
@@ -114,12 +119,16 @@ if (!paid) {
   // 1001 from Pay never means "not paid": the bank decides, so ask it.
   say("Pay: " + last.code + " " + last.text);
   var status = call("GetQrCodeStatus", list(qrCodeId, orderId));
-  if (!status) quit("GetQrCodeStatus: " + last.text);
+  if (!status) unknown("GetQrCodeStatus: " + last.text);
   if (status[4] == 1) {
-    call("UnregisterQrCode", list(qrCodeId));
-    quit("not paid; the QR code is withdrawn");
+    // Still waiting: withdraw the QR code, then ask again, for the customer may have paid in the
+    // last second (the withdrawal is then refused).
+    if (!call("UnregisterQrCode", list(qrCodeId))) say("UnregisterQrCode: " + last.code + " " + last.text);
+    status = call("GetQrCodeStatus", list(qrCodeId, orderId));
+    if (!status) unknown("GetQrCodeStatus: " + last.text);
   }
-  if (status[4] != 2) quit("not paid (status " + status[4] + ")");
+  if (status[4] == 3) quit("not paid: the QR code is withdrawn, rejected or cancelled");
+  if (status[4] != 2) unknown("status " + status[4]);
   say("  the bank says it is paid after all");
   paymentId = status[1];
 } else {
@@ -138,7 +147,14 @@ var back = Number(arg("refund", "2.34")), leftBefore = state[0];
 var refund = call("Refund", list(back, orderId, paymentId, qrCodeId));
 if (!refund) {
   say("Refund: " + last.code + " " + last.text);
-  if (money(remaining(qrCodeId)) != money(leftBefore - back)) quit("the refund was not made");
+  var leftAfter = remaining(qrCodeId);
+  if (leftAfter == -1)
+    quit("the refund's outcome is unknown: do not repeat it; ask GetQrCodeStatus later and compare what is left with " +
+         money(leftBefore));
+  if (money(leftAfter) == money(leftBefore))
+    quit("the refund was not made (" + money(leftAfter) + " left): it may be tried again");
+  if (money(leftAfter) != money(leftBefore - back))
+    quit("what is left changed otherwise (" + money(leftAfter) + "): check the payment's refunds with the bank");
   say("  it went through all the same: not repeated");
 } else {
   say("Refund: " + money(back) + " returned, refund " + refund[0]);

@@ -1,9 +1,9 @@
 # NOT RUN BY THE TESTS: this PowerShell version is text only (the tests run session.vbs and session.js).
 #
 # A till's session with the payment driver (ProgID Qelm.tolvaro) in Windows PowerShell: the same
-# session as session.vbs. The PowerShell must have the driver's bitness (for the 32-bit DLL on
-# 64-bit Windows: C:\Windows\SysWOW64\WindowsPowerShell\v1.0\powershell.exe):
-#   powershell -File session.ps1 -HostUrl URL -Key TERMINAL -Password SECRET [-Devices FOLDER]
+# session as session.vbs, step by step, with its messages. The PowerShell must have the driver's
+# bitness (for the 32-bit DLL on 64-bit Windows: C:\Windows\SysWOW64\WindowsPowerShell\v1.0\powershell.exe):
+#   powershell -File session.ps1 -HostUrl URL -Key TERMINAL -Password SECRET [-Amount 12.34] [-Back 2.34] [-Devices FOLDER]
 # OutData and the descriptions of Init and Open come back through [ref] (a variant by reference);
 # amounts go as [decimal] (the driver takes them as Currency), TimeOut as an [int].
 param(
@@ -42,9 +42,16 @@ public class TolvaroEquipmentManager
 }
 "@
 
-function Quit([string]$Text) { Write-Output "FAILED: $Text"; exit 1 }
+function Say([string]$Text) { Write-Output $Text }
+function Quit([string]$Text) { Say "FAILED: $Text"; exit 1 }
+# The bank has not said whether the customer paid: the sale stays open, never "not paid".
+function Unknown([string]$Text) {
+    Quit "${Text}: whether it is paid is unknown; keep the sale open and ask GetQrCodeStatus again later"
+}
 # A failed method leaves [code, text] in OutData.
 function Failure($OutData) { "$($OutData[0]) $($OutData[1])" }
+# Amounts as "12.34" whatever the user's locale.
+function Money($Value) { ([decimal]$Value).ToString('0.00', [System.Globalization.CultureInfo]::InvariantCulture) }
 
 # What is left of a payment after refunds, or -1 when the bank cannot say.
 function Remaining($Drv, [string]$QrCodeId) {
@@ -60,9 +67,12 @@ $manager = New-Object TolvaroEquipmentManager
 $manager.DevicesFolder = $Devices
 $description = $null
 if (-not $drv.Init($manager, [ref]$description)) { Quit "Init: $description" }
+Say "Init: $description"
 if (-not $drv.Open('Till1', [ref]$description)) { Quit "Open: $description" }
+Say "Open: $description"
 
-# Settings: a column per setting, row 0 its ID, row 1 its value; in force from Enable on.
+# Settings: a column per setting, row 0 its ID, row 1 its value; the driver keeps the others as
+# they are. They take effect at the next Enable.
 $ids = 'Host', 'TerminalKey', 'Password', 'WaitTimeout', 'LineLength', 'DebugLogEnabled'
 $values = $HostUrl, $Key, $Password, 60, 32, $true
 $table = New-Object 'object[,]' 2, $ids.Count
@@ -70,38 +80,86 @@ for ($i = 0; $i -lt $ids.Count; $i++) { $table[0, $i] = $ids[$i]; $table[1, $i] 
 $out = $null
 if (-not $drv.SetSettings(@(, $table), [ref]$out, 0)) { Quit "SetSettings: $(Failure $out)" }
 if (-not $drv.Enable($null, [ref]$out, 0)) { Quit "Enable: $(Failure $out)" }
+Say "Enable: the settings are in force (no request went to the bank)"
 
-# Register: keep the identifiers at once (help: "Восстановление после сбоя").
+# Register: two bank requests. Keep the identifiers before anything else: after a crash the till
+# asks GetQrCodeStatus for every payment it has not finished (help: "Восстановление").
 if (-not $drv.RegisterQrCode(@($Amount, 'Order 1'), [ref]$out, 0)) { Quit "RegisterQrCode: $(Failure $out)" }
 $qrCodeId = $out[0]; $orderId = $out[3]
-Write-Output "Show the customer this QR code: $($out[1])"
+Say "RegisterQrCode: $(Money $Amount), show the customer this QR code: $($out[1])"
 
-# Pay: the identifier in element 1 (element 0 must be there too). A failure is no "not paid":
-# ask the bank.
+# Pay: waits at most WaitTimeout seconds and cannot be interrupted. The identifier goes in
+# element 1 (element 0 must be there too): the same one in both.
 if (-not $drv.Pay(@($qrCodeId, $orderId), [ref]$out, 0)) {
-    Write-Output "Pay: $(Failure $out)"
-    if (-not $drv.GetQrCodeStatus(@($qrCodeId, $orderId), [ref]$out, 0)) { Quit "GetQrCodeStatus: $(Failure $out)" }
-    if ($out[4] -eq 1) { $ignored = $null; [void]$drv.UnregisterQrCode(@($qrCodeId), [ref]$ignored, 0) }
-    if ($out[4] -ne 2) { Quit "not paid (status $($out[4]))" }
-}
-$paymentId = $out[1]
-Write-Output "Paid, payment $paymentId"
-
-# Refund: every call is a new refund. When its outcome is unknown, compare what is left.
-$leftBefore = Remaining $drv $qrCodeId
-if (-not $drv.Refund(@($Back, $orderId, $paymentId, $qrCodeId), [ref]$out, 0)) {
-    Write-Output "Refund: $(Failure $out)"
-    if ((Remaining $drv $qrCodeId) -ne $leftBefore - $Back) { Quit "the refund was not made" }
-    Write-Output "  it went through all the same: not repeated"
+    # 1001 from Pay never means "not paid": the bank decides, so ask it.
+    Say "Pay: $(Failure $out)"
+    if (-not $drv.GetQrCodeStatus(@($qrCodeId, $orderId), [ref]$out, 0)) { Unknown "GetQrCodeStatus: $($out[1])" }
+    if ($out[4] -eq 1) {
+        # Still waiting: withdraw the QR code, then ask again, for the customer may have paid in
+        # the last second (the withdrawal is then refused).
+        $withdrawn = $null
+        if (-not $drv.UnregisterQrCode(@($qrCodeId), [ref]$withdrawn, 0)) { Say "UnregisterQrCode: $(Failure $withdrawn)" }
+        if (-not $drv.GetQrCodeStatus(@($qrCodeId, $orderId), [ref]$out, 0)) { Unknown "GetQrCodeStatus: $($out[1])" }
+    }
+    switch ($out[4]) {
+        2 { Say '  the bank says it is paid after all' }
+        3 { Quit 'not paid: the QR code is withdrawn, rejected or cancelled' }
+        default { Unknown "status $($out[4])" }
+    }
+    $paymentId = $out[1]
 } else {
-    Write-Output "Refund $($out[0])"
-    Write-Output $out[1]
+    $paymentId = $out[1]
+    Say "Pay: paid $(Money $out[0]), payment $paymentId"
+    Say $out[3]
 }
+
+if (-not $drv.GetQrCodeStatus(@($qrCodeId, $orderId), [ref]$out, 0)) { Quit "GetQrCodeStatus: $($out[1])" }
+Say "GetQrCodeStatus: status $($out[4]), left $(Money $out[0])"
+
+# Refund: every call is a new refund. When its outcome is unknown, compare what is left before
+# trying again: if it went down by the refund, the first one went through.
+$leftBefore = [decimal]$out[0]
+if (-not $drv.Refund(@($Back, $orderId, $paymentId, $qrCodeId), [ref]$out, 0)) {
+    Say "Refund: $(Failure $out)"
+    $leftAfter = Remaining $drv $qrCodeId
+    if ($leftAfter -eq -1) {
+        Quit "the refund's outcome is unknown: do not repeat it; ask GetQrCodeStatus later and compare what is left with $(Money $leftBefore)"
+    } elseif ($leftAfter -eq $leftBefore) {
+        Quit "the refund was not made ($(Money $leftAfter) left): it may be tried again"
+    } elseif ($leftAfter -ne $leftBefore - $Back) {
+        Quit "what is left changed otherwise ($(Money $leftAfter)): check the payment's refunds with the bank"
+    }
+    Say '  it went through all the same: not repeated'
+} else {
+    Say "Refund: $(Money $Back) returned, refund $($out[0])"
+    Say $out[1]
+}
+Say "GetQrCodeStatus: left $(Money (Remaining $drv $qrCodeId))"
+
+# ---- Failures a till must tell apart
+
+# The bank refuses: nothing was done, and what is left stays as it was.
+$leftBefore = Remaining $drv $qrCodeId
+if ($drv.Refund(@(($leftBefore + 1), $orderId, $paymentId, $qrCodeId), [ref]$out, 0)) { Quit 'a refund of more than is left was made' }
+Say "Refund of more than is left: $(Failure $out)"
+if ((Remaining $drv $qrCodeId) -eq $leftBefore) { Say "  left $(Money $leftBefore), unchanged" }
+
+# A paid QR code cannot be withdrawn: the bank refuses, and the status says why.
+if ($drv.UnregisterQrCode(@($qrCodeId), [ref]$out, 0)) { Quit 'a paid QR code was withdrawn' }
+Say "UnregisterQrCode of a paid QR code: $(Failure $out)"
 
 # TimeOut must be an integer: a double is refused by COM (E_INVALIDARG) before the method runs.
-try { [void]$drv.GetQrCodeStatus(@($qrCodeId, $orderId), [ref]$out, 1.5) } catch { Write-Output "TimeOut 1.5: not run: $_" }
+# PowerShell wraps the COM error in its own exception: the HRESULT is the inner one's.
+try { [void]$drv.GetQrCodeStatus(@($qrCodeId, $orderId), [ref]$out, 1.5) }
+catch {
+    $e = $_.Exception
+    if ($e.InnerException) { $e = $e.InnerException }
+    Say "TimeOut 1.5: refused by COM, error $('{0:X8}' -f $e.HResult), not run"
+}
 
 [void]$drv.Disable($null, [ref]$out, 0)
+# Before Enable, and after Disable, the payment methods answer 70 at once, without the bank.
+if (-not $drv.GetQrCodeStatus(@($qrCodeId, $orderId), [ref]$out, 0)) { Say "After Disable: $(Failure $out)" }
 [void]$drv.Close()
 [void][System.Runtime.InteropServices.Marshal]::FinalReleaseComObject($drv)
-Write-Output "Session done"
+Say 'Session done'

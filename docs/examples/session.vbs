@@ -77,6 +77,11 @@ Sub Quit(Text)
   WScript.Quit 1
 End Sub
 
+' The bank has not said whether the customer paid: the sale stays open, never "not paid".
+Sub Unknown(Text)
+  Quit Text & ": whether it is paid is unknown; keep the sale open and ask GetQrCodeStatus again later"
+End Sub
+
 ' The remaining amount of a payment (what is left after refunds), or -1 when the bank cannot say.
 Function Remaining(Drv, QrCodeID)
   Dim Out
@@ -131,11 +136,17 @@ Dim Paid, PaymentID
 If Failed(Drv.Pay(Array(QrCodeID, OrderID), Out, 0), Out) Then
   ' 1001 from Pay never means "not paid": the bank decides, so ask it.
   Say "Pay: " & LastCode & " " & LastText
-  If Failed(Drv.GetQrCodeStatus(Array(QrCodeID, OrderID), Out, 0), Out) Then Quit "GetQrCodeStatus: " & LastText
+  If Failed(Drv.GetQrCodeStatus(Array(QrCodeID, OrderID), Out, 0), Out) Then Unknown "GetQrCodeStatus: " & LastText
+  If Out(4) = 1 Then
+    ' Still waiting: withdraw the QR code, then ask again, for the customer may have paid in the
+    ' last second (the withdrawal is then refused).
+    If Failed(Drv.UnregisterQrCode(Array(QrCodeID), Out, 0), Out) Then Say "UnregisterQrCode: " & LastCode & " " & LastText
+    If Failed(Drv.GetQrCodeStatus(Array(QrCodeID, OrderID), Out, 0), Out) Then Unknown "GetQrCodeStatus: " & LastText
+  End If
   Select Case Out(4)
     Case 2: Say "  the bank says it is paid after all"
-    Case 1: Drv.UnregisterQrCode Array(QrCodeID), Out, 0: Quit "not paid; the QR code is withdrawn"
-    Case Else: Quit "not paid (status " & Out(4) & ")"
+    Case 3: Quit "not paid: the QR code is withdrawn, rejected or cancelled"
+    Case Else: Unknown "status " & Out(4)
   End Select
   PaymentID = Out(1): Paid = Out(0)
 Else
@@ -149,15 +160,20 @@ Say "GetQrCodeStatus: status " & Out(4) & ", left " & Money(Out(0))
 
 ' Refund: every call is a new refund. When its outcome is unknown, compare what is left before
 ' trying again: if it went down by the refund, the first one went through.
-Dim Back, LeftBefore
+Dim Back, LeftBefore, LeftAfter
 Back = Amount(Arg("refund", "2.34"))
 LeftBefore = Out(0)
 If Failed(Drv.Refund(Array(Back, OrderID, PaymentID, QrCodeID), Out, 0), Out) Then
   Say "Refund: " & LastCode & " " & LastText
-  If Remaining(Drv, QrCodeID) = LeftBefore - Back Then
+  LeftAfter = Remaining(Drv, QrCodeID)
+  If LeftAfter = -1 Then
+    Quit "the refund's outcome is unknown: do not repeat it; ask GetQrCodeStatus later and compare what is left with " & Money(LeftBefore)
+  ElseIf LeftAfter = LeftBefore - Back Then
     Say "  it went through all the same: not repeated"
+  ElseIf LeftAfter = LeftBefore Then
+    Quit "the refund was not made (" & Money(LeftAfter) & " left): it may be tried again"
   Else
-    Quit "the refund was not made"
+    Quit "what is left changed otherwise (" & Money(LeftAfter) & "): check the payment's refunds with the bank"
   End If
 Else
   Say "Refund: " & Money(Back) & " returned, refund " & Out(0)

@@ -104,6 +104,8 @@ public:
   void SetSettingValue(const std::wstring& ID, const TVariant& Value);
   void SetAllSettingsDefault();
   static std::wstring DataTypeName(TDataType ValueType);
+  // An edited text as a setting's value. Number: a whole number within 32 bits as VT_I4 (the
+  // type of the declared defaults), another number as a double, no number as 0.
   static TVariant TextToSettingValue(TDataType ValueType, const std::wstring& Text);
   const std::vector<TSettingStruct>& Settings() const noexcept { return FSettingList; }
   // The first setting whose ID matches (ASCII letters without regard to case), or null.

@@ -114,9 +114,13 @@ std::wstring TBaseObject::DataTypeName(TDataType ValueType) {
 TVariant TBaseObject::TextToSettingValue(TDataType ValueType, const std::wstring& Text) {
   switch (ValueType) {
     case dtNumber: {
+      // A whole number is stored as the integer every other path stores (the defaults, the
+      // driver's page), so the host reads one type back from GetSettings.
+      int32_t whole = 0;
+      if (TryTextToInt32(Text, whole)) return TVariant::FromInt(whole);
       double value = 0.0;
-      if (!TryTextToFloat(Text, value)) value = 0.0;
-      return TVariant::FromDouble(value);
+      if (TryTextToFloat(Text, value)) return TVariant::FromDouble(value);
+      return TVariant::FromInt(0);  // no number: 0
     }
     case dtDateTime: {
       DATE date = 0;

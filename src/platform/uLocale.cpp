@@ -167,3 +167,12 @@ bool TryTextToFloat(std::wstring_view Text, double& Value) {
   Value = parsed;
   return true;
 }
+
+bool TryTextToInt32(std::wstring_view Text, int32_t& Value) {
+  double number = 0;
+  if (!TryTextToFloat(Text, number)) return false;
+  if (number < -2147483648.0 || number > 2147483647.0 || number != static_cast<double>(static_cast<int64_t>(number)))
+    return false;
+  Value = static_cast<int32_t>(number);
+  return true;
+}

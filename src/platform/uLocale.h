@@ -21,3 +21,6 @@ std::wstring CurrencyToText(int64_t TenThousandths);
 // Parses a number written with the user locale's decimal separator (and an optional sign and
 // exponent, blanks around it allowed); false for anything else, thousands separators included.
 bool TryTextToFloat(std::wstring_view Text, double& Value);
+// TryTextToFloat's number when it is a whole number within 32 bits ("45", "-2,5E3"); false for
+// a fraction, a number out of that range, or a text that is no number.
+bool TryTextToInt32(std::wstring_view Text, int32_t& Value);

@@ -41,4 +41,4 @@ inline constexpr wchar_t kSResetAllHint[] = L"Установить все зна
 inline constexpr wchar_t kSMenuEdit[] = L"Редактировать";
 inline constexpr wchar_t kSMenuRowDefault[] = L"По-умолчанию";
 inline constexpr wchar_t kSNotANumberBefore[] = L"Значение настройки \"";
-inline constexpr wchar_t kSNotANumberAfter[] = L"\" должно быть числом";
+inline constexpr wchar_t kSNotANumberAfter[] = L"\" должно быть целым числом";

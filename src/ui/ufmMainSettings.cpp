@@ -15,14 +15,29 @@ constexpr struct {
 } kNumberBoxes[] = {{IDC_LINELENGTH, kSLineLengthField}, {IDC_TIMEOUT, kSTimeoutField}};
 
 // Digits only, at most what the driver's integer reader takes.
-bool IsWholeNumber(const std::wstring& Text) {
+bool WholeNumber(const std::wstring& Text, int32_t& Value) {
   if (Text.empty() || Text.size() > 10) return false;
   long long value = 0;
   for (wchar_t c : Text) {
     if (c < L'0' || c > L'9') return false;
     value = value * 10 + (c - L'0');
   }
-  return value <= 2147483647LL;
+  if (value > 2147483647LL) return false;
+  Value = static_cast<int32_t>(value);
+  return true;
+}
+
+bool IsWholeNumber(const std::wstring& Text) {
+  int32_t value = 0;
+  return WholeNumber(Text, value);
+}
+
+// A number box's value as the integer the setting is declared with, as GetSettings and the
+// settings list give it back. A text the check let through only by another way in (a page
+// saved without its check) stays text, for the driver's reader to judge at Enable.
+TVariant NumberBoxValue(const std::wstring& Text) {
+  int32_t value = 0;
+  return WholeNumber(Text, value) ? TVariant::FromInt(value) : TVariant::FromString(Text);
 }
 
 }  // namespace
@@ -86,10 +101,9 @@ void TfrmMainSettings::OnSaveSettings(bool& AllowClose) {
 void TfrmMainSettings::OnSaveSettings() {
   TfrmBaseSettings::OnSaveSettings();
   TBaseDevice& device = DeviceManager();
-  // Texts as they stand: the driver reads the numbers at Enable.
   device.SetSettingValue(kSettingHost, TVariant::FromString(ItemText(IDC_HOST)));
   device.SetSettingValue(kSettingPassword, TVariant::FromString(ItemText(IDC_PASSWORD)));
   device.SetSettingValue(kSettingTerminalKey, TVariant::FromString(ItemText(IDC_TERMINALKEY)));
-  device.SetSettingValue(kSettingLineLength, TVariant::FromString(ItemText(IDC_LINELENGTH)));
-  device.SetSettingValue(kSettingWaitTimeout, TVariant::FromString(ItemText(IDC_TIMEOUT)));
+  device.SetSettingValue(kSettingLineLength, NumberBoxValue(ItemText(IDC_LINELENGTH)));
+  device.SetSettingValue(kSettingWaitTimeout, NumberBoxValue(ItemText(IDC_TIMEOUT)));
 }

@@ -227,8 +227,9 @@ bool TfrmSettingsList::EndEdit(bool Discard) {
   const int index = FEditIndex;
   TSettingStruct* setting = FDeviceManager.Settings(index);
   if (setting && !Discard && FEditControl == FEdEdit && setting->ValueType == dtNumber) {
-    double number = 0;
-    if (!TryTextToFloat(WindowText(FEdEdit), number)) {
+    // The driver reads its numbers as 32-bit integers: a fraction would be rounded unseen.
+    int32_t number = 0;
+    if (!TryTextToInt32(WindowText(FEdEdit), number)) {
       // Not silently 0: the value stays, the text stays in the editor, and the user is told.
       if (!FRefusing) {
         FRefusing = true;

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <regex>
+#include <sstream>
+
 #include "fps/uReceiptText.h"
 #include "platform/uExceptions.h"
 #include "platform/uLocale.h"
@@ -83,6 +87,44 @@ TEST(ReceiptText, AmountsOperationsAndFieldWidths) {
   EXPECT_EQ(FormatReceiptLine(L"abcd", L"x", 1), L"abcdx  ");
   EXPECT_EQ(FormatReceiptLine(L"abcd", L"xyz", 1), L"abcdxyz");
   EXPECT_EQ(FormatReceiptLine(L"", L"\U0001F600", 3), L" \U0001F600");  // two code units
+}
+
+// The help's receipts (methods.html, <pre class="receipt" title="LineLength N: оплата 123.40,
+// 05.03.2024 14:07, ID 1234567890">) are what the formatter prints for what their titles say.
+TEST(ReceiptText, TheHelpsExamplesAreWhatTheFormatterPrints) {
+  std::ifstream in(TOLVARO_HELP_SOURCE_DIR "/methods.html", std::ios::binary);
+  ASSERT_TRUE(in) << "no methods.html at " TOLVARO_HELP_SOURCE_DIR;
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  const std::wstring page = Utf8ToUtf16(bytes.str());
+  const std::wregex example(L"<pre class=\"receipt\" title=\"([^\"]*)\">([^<]*)</pre>");
+  const std::wregex title(
+      L"LineLength (-?\\d+): (оплата|возврат) (\\d+)\\.(\\d\\d), (\\d\\d)\\.(\\d\\d)\\.(\\d{4}) (\\d\\d):(\\d\\d)(, ID (\\S+))?");
+  wchar_t separator[8] = {};
+  GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, 8);
+  int examples = 0;
+  for (auto it = std::wsregex_iterator(page.begin(), page.end(), example); it != std::wsregex_iterator(); ++it) {
+    ++examples;
+    const std::wstring what = (*it)[1];
+    SCOPED_TRACE(Utf16ToUtf8(what));
+    std::wsmatch m;
+    ASSERT_TRUE(std::regex_match(what, m, title)) << "a title the test cannot read";
+    const int32_t width = std::stoi(m[1]);
+    const int32_t operation = m[2] == L"оплата" ? roPayment : roRefund;
+    const int64_t amount = std::stoll(m[3]) * 10000 + std::stoll(m[4]) * 100;
+    const double date = Date(static_cast<WORD>(std::stoi(m[7])), static_cast<WORD>(std::stoi(m[6])),
+                             static_cast<WORD>(std::stoi(m[5])), static_cast<WORD>(std::stoi(m[8])),
+                             static_cast<WORD>(std::stoi(m[9])));
+    // The page shows the time with a colon; the receipt has the user's separator.
+    std::wstring shown = (*it)[2];
+    const std::wstring time = m[8].str() + L":" + m[9].str();
+    if (const size_t at = shown.find(time); at != std::wstring::npos)
+      shown.replace(at, time.size(), m[8].str() + separator + m[9].str());
+    std::wstring printed = BuildReceiptText(operation, m[11], amount, date, width);
+    for (size_t at = 0; (at = printed.find(L"\r\n", at)) != std::wstring::npos;) printed.erase(at, 1);
+    EXPECT_EQ(shown, printed);
+  }
+  EXPECT_GE(examples, 2) << "methods.html shows no receipt examples";
 }
 
 }  // namespace

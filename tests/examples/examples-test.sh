@@ -30,13 +30,20 @@ windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
 http=$(sed -n 's/^http=//p' "${TOLVARO_SANDBOX:?the sandbox fixture sets TOLVARO_SANDBOX}")
 [ -n "$http" ] || { echo "FAIL: no http= line in $TOLVARO_SANDBOX"; exit 1; }
-key="examples-$$-$RANDOM"
 password="examples-secret-$RANDOM$RANDOM"
-curl -sf -X POST "$http/_control/terminals" -d "{\"TerminalKey\":\"$key\",\"Password\":\"$password\"}" >/dev/null ||
-  { echo "FAIL: the sandbox did not take the terminal"; exit 1; }
-# The customer pays at the third status request of each payment.
-curl -sf -X POST "$http/_control/terminals/$key/behaviour" -d '{"Outcome":"CONFIRMED","AfterPolls":2}' >/dev/null ||
-  { echo "FAIL: the sandbox did not take the behaviour"; exit 1; }
+# A terminal of its own for each run: terminal KEY BEHAVIOUR [SCRIPT...] (the sandbox's control
+# interface: how its payments end, and the scripted answers that stand in for a failure).
+terminal() {
+  local key=$1 behaviour=$2 script
+  shift 2
+  curl -sf -X POST "$http/_control/terminals" -d "{\"TerminalKey\":\"$key\",\"Password\":\"$password\"}" >/dev/null &&
+    curl -sf -X POST "$http/_control/terminals/$key/behaviour" -d "$behaviour" >/dev/null ||
+    { echo "FAIL: the sandbox did not take the terminal $key"; exit 1; }
+  for script in "$@"; do
+    curl -sf -X POST "$http/_control/terminals/$key/script" -d "$script" >/dev/null ||
+      { echo "FAIL: the sandbox did not take the script $script"; exit 1; }
+  done
+}
 
 cp "$BIN/tolvaro.dll" "$WORK/" && cp "$EXAMPLES"/* "$WORK/" || { echo "FAIL: cannot copy the DLL and the examples"; exit 1; }
 mkdir -p "$WORK/devices/Till1"
@@ -49,22 +56,46 @@ register "$(windows_path "$WORK/tolvaro.dll")"
 register /n "/i:$(windows_path "$WORK/manager.wsc")" scrobj.dll
 register /n "/i:$(windows_path "$WORK/calls.wsc")" scrobj.dll
 
-common=("/host:$http/v2" "/key:$key" "/password:$password")
+# run SCENARIO EXAMPLE KEY EXPECTED_EXIT LINE...: the example against the terminal KEY; it must end
+# with EXPECTED_EXIT and hold each LINE (an extended regular expression for a whole line's start).
+# Its transcript, but for payment numbers, the receipts' time and the words of a transport error
+# (a reset connection is read as one error or another, as the timing falls), goes into
+# transcript[SCENARIO EXAMPLE].
 declare -A transcript
-for example in session.vbs session.js; do
-  extra=()
+run() {
+  local scenario=$1 example=$2 key=$3 want=$4 extra=() line out rc started
+  shift 4
+  out="$WORK/$scenario.$example"
   # Wine's VBScript cannot be called back through a VBScript class: the manager of manager.wsc.
   [ "$example" = session.vbs ] && extra=("/devices:$(windows_path "$WORK/devices")" /manager:TolvaroExample.EquipmentManager)
   started=$SECONDS
-  "$WINE_RUN" cscript.exe //nologo "$(windows_path "$WORK/$example")" "${common[@]}" "${extra[@]}" >"$WORK/$example.raw" 2>&1
+  "$WINE_RUN" cscript.exe //nologo "$(windows_path "$WORK/$example")" "/host:$http/v2" "/key:$key" "/password:$password" \
+    "${extra[@]}" >"$out.raw" 2>&1
   rc=$?
-  iconv -f CP866 -t UTF-8 "$WORK/$example.raw" | tr -d '\r' >"$WORK/$example.out"
-  echo "== $example (exit code $rc, $((SECONDS - started)) s)"
-  cat "$WORK/$example.out"
-  [ "$rc" = 0 ] || fail "$example exited $rc"
-  # Wine's cscript reports no script error and exits 0 after one: the last line says it ran through.
-  [ "$(tail -n 1 "$WORK/$example.out")" = "Session done" ] || fail "$example did not run to its end"
-  for line in \
+  iconv -f CP866 -t UTF-8 "$out.raw" | tr -d '\r' >"$out.out"
+  echo "== $scenario: $example (exit code $rc, $((SECONDS - started)) s)"
+  cat "$out.out"
+  [ "$rc" = "$want" ] || fail "$scenario: $example exited $rc, not $want"
+  for line in "$@"; do
+    grep -Eq "^$line" "$out.out" || fail "$scenario: $example: no line '$line'"
+  done
+  transcript[$scenario $example]=$(sed -E 's/7[0-9]{8}/ID/g; s/^Дата: .*$/DATE/; s/(Error [a-z]+ data: ).*/\1.../' "$out.out")
+}
+
+# The same story in both languages.
+same_story() {
+  if [ "${transcript[$1 session.vbs]}" != "${transcript[$1 session.js]}" ]; then
+    fail "$1: the two examples tell different stories:"
+    diff <(echo "${transcript[$1 session.vbs]}") <(echo "${transcript[$1 session.js]}")
+  fi
+}
+
+# The session as planned, both examples on one terminal: the customer pays at the third status
+# request of each payment.
+key="examples-$$-$RANDOM"
+terminal "$key" '{"Outcome":"CONFIRMED","AfterPolls":2}'
+for example in session.vbs session.js; do
+  run planned "$example" "$key" 0 \
     'Init: Нет ошибок' \
     'Pay: paid 12.34, payment [0-9]+' \
     'Операция: +оплата' \
@@ -76,29 +107,66 @@ for example in session.vbs session.js; do
     '  left 10.00, unchanged' \
     'UnregisterQrCode of a paid QR code: 1001 Операция невозможна в текущем статусе платежа' \
     'TimeOut 1.5: refused by COM, error 5, not run' \
-    'After Disable: 70 Устройство не включено'; do
-    grep -Eq "^$line" "$WORK/$example.out" || fail "$example: no line '$line'"
-  done
-  # The same story in both languages: alike but for the payment's number and the receipts' time.
-  transcript[$example]=$(sed -E 's/7[0-9]{8}/ID/g; s/^Дата: .*$/DATE/' "$WORK/$example.out")
+    'After Disable: 70 Устройство не включено' \
+    'Session done$'
 done
-if [ "${transcript[session.vbs]}" != "${transcript[session.js]}" ]; then
-  fail "the two examples tell different stories:"
-  diff <(echo "${transcript[session.vbs]}") <(echo "${transcript[session.js]}")
-fi
+same_story planned
 
-# The bank's side: two payments of 12.34, each paid and refunded 2.34 once, nothing else.
-curl -sf "$http/_control/terminals/$key/payments" >"$WORK/payments.json" || fail "no ledger from the sandbox"
-python3 - "$WORK/payments.json" <<'PY' || failures=$((failures + 1))
+declare -A late_key lost_key
+# Pay fails at its first status request; the code is still shown, so the example withdraws it,
+# but the customer has paid in that last second: the withdrawal is refused, and the status asked
+# again says paid. The sale goes on.
+for example in session.vbs session.js; do
+  late_key[$example]="examples-late-$$-$RANDOM"
+  terminal "${late_key[$example]}" '{"Outcome":"CONFIRMED","AfterPolls":1}' \
+    '{"Operation":"GetState","Times":1,"Answer":{"Kind":"error","ErrorCode":"9","Message":"Ошибка","Details":"Подробности"}}' \
+    '{"Operation":"Cancel","Times":1,"Answer":{"Kind":"error","ErrorCode":"105","Message":"Операция невозможна в текущем статусе платежа","Details":"Оплачен"}}'
+  run late "$example" "${late_key[$example]}" 0 \
+    'Pay: 1001 Ошибка Подробности' \
+    'UnregisterQrCode: 1001 Операция невозможна в текущем статусе платежа Оплачен' \
+    '  the bank says it is paid after all' \
+    'GetQrCodeStatus: status 2, left 12.34' \
+    'Refund: 2.34 returned' \
+    'Session done$'
+done
+same_story late
+
+# The refund's answer is lost, and so is the status asked after it: the outcome is unknown, and
+# the example says so instead of "not made".
+for example in session.vbs session.js; do
+  lost_key[$example]="examples-lost-$$-$RANDOM"
+  terminal "${lost_key[$example]}" '{"Outcome":"CONFIRMED","AfterPolls":0}' \
+    '{"Operation":"Cancel","Times":1,"Answer":{"Kind":"drop"}}' \
+    '{"Operation":"GetState","Skip":2,"Times":1,"Answer":{"Kind":"drop"}}'
+  run lost "$example" "${lost_key[$example]}" 1 \
+    'Pay: paid 12.34' \
+    'Refund: 1001 ' \
+    "FAILED: the refund's outcome is unknown: do not repeat it; ask GetQrCodeStatus later and compare what is left with 12.34$"
+done
+same_story lost
+
+# The bank's side: ledger KEY (AMOUNT, REFUNDED, STATUS)... in minor units, nothing else.
+ledger() {
+  local key=$1
+  shift
+  curl -sf "$http/_control/terminals/$key/payments" >"$WORK/payments.json" || { fail "no ledger of $key from the sandbox"; return; }
+  python3 - "$WORK/payments.json" "$key" "$@" <<'PY' || failures=$((failures + 1))
 import json, sys
 payments = json.load(open(sys.argv[1]))
 seen = sorted((p["Amount"], p["Refunded"], p["Status"]) for p in payments)
-want = [(1234, 234, "PARTIAL_REFUNDED")] * 2
+want = sorted(tuple(int(x) if x.isdigit() else x for x in w.split(",")) for w in sys.argv[3:])
 if seen != want:
-    print("FAIL: the ledger holds", seen, "instead of", want)
+    print("FAIL: the ledger of", sys.argv[2], "holds", seen, "instead of", want)
     sys.exit(1)
-print("ledger: two payments of 12.34, each refunded 2.34")
+print("ledger of", sys.argv[2] + ":", seen)
 PY
+}
+# Two payments of 12.34, each refunded 2.34 once; the late payment too; the lost refund not made.
+ledger "$key" 1234,234,PARTIAL_REFUNDED 1234,234,PARTIAL_REFUNDED
+for example in session.vbs session.js; do
+  ledger "${late_key[$example]}" 1234,234,PARTIAL_REFUNDED
+  ledger "${lost_key[$example]}" 1234,0,CONFIRMED
+done
 
 # The debug log (DebugLogEnabled=True) has the session's bank exchange, and no file of the device
 # folder or of the default log folder holds the terminal's password.

@@ -175,6 +175,40 @@ TEST_F(PaymentMethodsTest, UnregisterQrCodeLeavesOutDataEmpty) {
   EXPECT_TRUE(out.IsEmpty());
 }
 
+TEST_F(PaymentMethodsTest, ATypedOutDataReferenceStopsAllButUnregisterQrCodeBeforeTheOperation) {
+  // What the help tells integrators: the four methods that answer with an array refuse a typed
+  // reference before the bank; UnregisterQrCode goes to the bank, and its failure cannot be
+  // written into a string, so the host hears an exception instead of [code, text].
+  Bring(dsEnabled);
+  Device->ImplementsPayments = true;
+  const TVariant inData = Arr({S(L"10"), S(L"2"), S(L"3")});
+  for (int32_t code : {0, 1001}) {
+    Device->PaymentCode = code;
+    for (const wchar_t* method : kMethods) {
+      SCOPED_TRACE(Utf16ToUtf8(method) + " code " + std::to_string(code));
+      Device->LastInputs.clear();
+      BSTR text = SysAllocString(L"host's");
+      VARIANT typed;
+      VariantInit(&typed);
+      typed.vt = VT_BYREF | VT_BSTR;
+      typed.pbstrVal = &text;
+      TVariant timeOut = TVariant::FromInt(0);
+      const TInvokeResult r = InvokeByName(Disp(), method, {ByVal(inData), typed, ByVal(timeOut)});
+      const bool unregister = std::wstring(method) == L"UnregisterQrCode";
+      EXPECT_EQ(Device->LastInputs.empty(), !unregister) << "whether the operation ran";
+      if (unregister && code == 0) {
+        EXPECT_EQ(r.Hr, S_OK);
+        EXPECT_TRUE(IsTrue(r));
+        EXPECT_STREQ(text, L"");
+      } else {
+        EXPECT_EQ(r.Hr, DISP_E_EXCEPTION);
+        EXPECT_STREQ(text, L"host's");
+      }
+      SysFreeString(text);
+    }
+  }
+}
+
 TEST_F(PaymentMethodsTest, AFailedOperationReportsItsOwnCodeAndText) {
   Bring(dsEnabled);
   Device->ImplementsPayments = true;

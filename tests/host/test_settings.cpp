@@ -183,7 +183,7 @@ TEST(SettingTextLocale, TextToSettingValue) {
     std::wstring Text;
     VARTYPE ExpectedType;
     std::wstring ExpectedText;  // VT_BSTR, VT_BOOL ("True"/"False")
-    double ExpectedNumber;      // VT_R8, VT_DATE
+    double ExpectedNumber;      // VT_I4, VT_R8, VT_DATE
   };
   const Case cases[] = {
       {dtBoolean, L"TRUE", VT_BOOL, L"True", 0},
@@ -192,13 +192,18 @@ TEST(SettingTextLocale, TextToSettingValue) {
       {dtBoolean, L"1", VT_BOOL, L"False", 0},
       {dtBoolean, L"Да", VT_BOOL, L"False", 0},
       {dtBoolean, L"", VT_BOOL, L"False", 0},
-      {dtNumber, L"abc", VT_R8, L"", 0.0},
-      {dtNumber, L"12", VT_R8, L"", 12.0},
+      // A whole number within 32 bits is the integer the defaults are; 0 where there is no number.
+      {dtNumber, L"abc", VT_I4, L"", 0},
+      {dtNumber, L"12", VT_I4, L"", 12},
+      {dtNumber, L"-2147483648", VT_I4, L"", -2147483648.0},
+      {dtNumber, L"2147483647", VT_I4, L"", 2147483647},
+      {dtNumber, ru ? L" -2,5E3 " : L" -2.5E3 ", VT_I4, L"", -2500},
+      {dtNumber, ru ? L"1.5" : L"1,5", VT_I4, L"", 0},  // the other locale's separator is not a number
+      {dtNumber, L"", VT_I4, L"", 0},
+      {dtNumber, L"inf", VT_I4, L"", 0},
+      // Any other number stays a double.
       {dtNumber, ru ? L"1,5" : L"1.5", VT_R8, L"", 1.5},
-      {dtNumber, ru ? L" -2,5E3 " : L" -2.5E3 ", VT_R8, L"", -2500.0},
-      {dtNumber, ru ? L"1.5" : L"1,5", VT_R8, L"", 0.0},  // the other locale's separator is not a number
-      {dtNumber, L"", VT_R8, L"", 0.0},
-      {dtNumber, L"inf", VT_R8, L"", 0.0},
+      {dtNumber, L"2147483648", VT_R8, L"", 2147483648.0},
       {dtString, L"abc", VT_BSTR, L"abc", 0},
       {dtDateTime, L"abc", VT_BSTR, L"abc", 0},
       {dtDateTime, momentText, VT_DATE, L"", moment},
@@ -210,6 +215,7 @@ TEST(SettingTextLocale, TextToSettingValue) {
     switch (c.ExpectedType) {
       case VT_BOOL: EXPECT_EQ(v.Get().boolVal != VARIANT_FALSE ? L"True" : L"False", c.ExpectedText); break;
       case VT_BSTR: EXPECT_EQ(VariantToString(v.Get()), c.ExpectedText); break;
+      case VT_I4: EXPECT_EQ(static_cast<double>(v.Get().lVal), c.ExpectedNumber); break;
       case VT_R8: EXPECT_DOUBLE_EQ(v.Get().dblVal, c.ExpectedNumber); break;
       case VT_DATE: EXPECT_NEAR(v.Get().date, c.ExpectedNumber, 1e-9); break;
       default: FAIL();

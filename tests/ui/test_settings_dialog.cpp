@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <functional>
+#include <map>
 #include <set>
 
 #include "kit/TestEquipmentManager.h"
@@ -141,6 +142,36 @@ std::vector<std::wstring> OpenAdditionalMenu(HWND Dialog) {
   return captions;
 }
 
+// The Number settings as the host reads them from GetSettings through Invoke: each one's value
+// and default (rows 1 and 3), by ID.
+struct TNumberCell {
+  VARTYPE ValueType, DefaultType;
+  int32_t Value;
+};
+std::map<std::wstring, TNumberCell> NumberSettings(IDispatch* Driver) {
+  TVariant in, out, timeOut = TVariant::FromInt(0);
+  const TInvokeResult result = InvokeByName(Driver, L"GetSettings", {ByVal(in), VariantRefTo(out), ByVal(timeOut)});
+  EXPECT_EQ(result.Result.Get().boolVal, VARIANT_TRUE);
+  std::map<std::wstring, TNumberCell> numbers;
+  if (result.Result.Get().boolVal != VARIANT_TRUE) return numbers;
+  const TVariant table = ItemOf(out, 0);
+  SAFEARRAY* cells = VariantSafeArray(table.Get());
+  LONG low = 0, high = -1;
+  SafeArrayGetLBound(cells, 2, &low);
+  SafeArrayGetUBound(cells, 2, &high);
+  auto cell = [&](LONG row, LONG column) {
+    LONG at[2] = {row, column};
+    return SafeArrayItem(cells, at);
+  };
+  for (LONG column = low; column <= high; ++column) {
+    if (VariantToString(cell(2, column).Get()) != L"Number") continue;
+    const TVariant value = cell(1, column);
+    numbers[VariantToString(cell(0, column).Get())] = {value.Type(), cell(3, column).Type(),
+                                                       value.Type() == VT_I4 ? value.Get().lVal : -1};
+  }
+  return numbers;
+}
+
 }  // namespace
 
 TEST_F(SettingsDialogFixture, ShowsThePageThenInformationAndOkStoresThePageValues) {
@@ -174,10 +205,48 @@ TEST_F(SettingsDialogFixture, ShowsThePageThenInformationAndOkStoresThePageValue
   });
   EXPECT_TRUE(shown.Ok);
   EXPECT_EQ(shown.Code, 0);
-  EXPECT_EQ(Driver->GetSettingValueStr(L"WaitTimeout"), L"45");
+  EXPECT_EQ(Driver->GetSettingValue(L"WaitTimeout", false).Type(), VT_I4);
+  EXPECT_EQ(Driver->GetSettingValueInt(L"WaitTimeout"), 45);
   std::wstring description;
   ASSERT_EQ(Driver->Enable(description), 0) << Utf16ToUtf8(description);
   EXPECT_EQ(Driver->WaitTimeout(), 45);
+}
+
+TEST_F(SettingsDialogFixture, EveryNumberSettingComesBackFromGetSettingsAsAnIntegerWhoeverWroteIt) {
+  // The declared defaults; then the driver's page (the two boxes) and the settings list (the
+  // common timeout), confirmed by OK: the host reads VT_I4 every time, as the help says Number.
+  const std::map<std::wstring, int32_t> defaults{{L"DefaultTimeOut", 120}, {L"WaitTimeout", 30}, {L"LineLength", 48}};
+  const std::map<std::wstring, int32_t> edited{{L"DefaultTimeOut", 99}, {L"WaitTimeout", 45}, {L"LineLength", 40}};
+  auto expectIntegers = [&](const std::map<std::wstring, int32_t>& expected) {
+    const std::map<std::wstring, TNumberCell> numbers = NumberSettings(Driver);
+    ASSERT_EQ(numbers.size(), expected.size());
+    for (const auto& [id, value] : expected) {
+      SCOPED_TRACE(Utf16ToUtf8(id));
+      ASSERT_EQ(numbers.count(id), 1u);
+      EXPECT_EQ(numbers.at(id).ValueType, VT_I4);
+      EXPECT_EQ(numbers.at(id).DefaultType, VT_I4);
+      EXPECT_EQ(numbers.at(id).Value, value);
+    }
+  };
+  expectIntegers(defaults);
+  const TShown shown = ShowSettingsDlg([&](HWND dialog) {
+    Click(dialog, IDM_SETTINGSLIST);
+    HWND list = WaitDialog(L"Список настроек");
+    ASSERT_NE(list, nullptr);
+    HWND view = Item(list, IDC_SETTINGS);
+    ListView_SetItemState(view, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    Key(view, VK_RETURN);
+    SetItemText(view, IDC_EDEDIT, L"99");
+    Key(Item(view, IDC_EDEDIT), VK_RETURN);
+    Click(list, IDOK);
+    ASSERT_TRUE(WaitGone(list));
+    SetItemText(dialog, IDC_LINELENGTH, L"40");
+    SetItemText(dialog, IDC_TIMEOUT, L"45");
+    Click(dialog, IDOK);
+    EXPECT_TRUE(WaitGone(dialog));
+  });
+  ASSERT_TRUE(shown.Ok);
+  expectIntegers(edited);
 }
 
 TEST_F(SettingsDialogFixture, CancelLeavesEverySettingAsBeforeTheDialog) {
