@@ -16,7 +16,8 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
 cmd=${1:-}
-tree=$(cd "${2:-}" 2>/dev/null && pwd) || { echo "vm32.sh: no build tree '${2:-}'" >&2; exit 2; }
+# An empty TREE would be the working folder ("cd ''" stays put): refused like a missing one.
+tree=$([ -n "${2:-}" ] && cd "$2" 2>/dev/null && pwd) || { echo "vm32.sh: no build tree '${2:-}'" >&2; exit 2; }
 state=$tree/vm
 ctl=$state/ctl
 pidfile=$ctl/qemu.pid
