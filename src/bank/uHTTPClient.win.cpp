@@ -24,6 +24,7 @@
 #include "uBankStrings.h"
 #include "uHTTPClient.h"
 #include "uJSON.h"
+#include "uWinHttpSession.h"
 
 namespace bank {
 
@@ -54,19 +55,6 @@ class TInternetHandle {
 
  private:
   HINTERNET FHandle;
-};
-
-// Strings WinHttpGetIEProxyConfigForCurrentUser hands out.
-struct TProxyConfig {
-  WINHTTP_CURRENT_USER_IE_PROXY_CONFIG Data{};
-  TProxyConfig() = default;
-  TProxyConfig(const TProxyConfig&) = delete;
-  TProxyConfig& operator=(const TProxyConfig&) = delete;
-  ~TProxyConfig() {
-    if (Data.lpszAutoConfigUrl) GlobalFree(Data.lpszAutoConfigUrl);
-    if (Data.lpszProxy) GlobalFree(Data.lpszProxy);
-    if (Data.lpszProxyBypass) GlobalFree(Data.lpszProxyBypass);
-  }
 };
 
 // "(code) system text" of a WinHTTP or system error.
@@ -112,49 +100,6 @@ std::string HeaderText(const std::wstring& AText) {
     if (!lossy && IsValidUtf8(bytes)) return bytes;
   }
   return Utf16ToUtf8(AText);
-}
-
-std::function<std::pair<unsigned, unsigned>()>& VersionLookup() {
-  static std::function<std::pair<unsigned, unsigned>()> lookup;
-  return lookup;
-}
-
-std::pair<unsigned, unsigned> SystemWindowsVersion() {
-  static const std::pair<unsigned, unsigned> version = [] {
-    using TRtlGetVersion = LONG(WINAPI*)(OSVERSIONINFOW*);
-    OSVERSIONINFOW info{};
-    info.dwOSVersionInfoSize = sizeof info;
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    const auto get = ntdll ? reinterpret_cast<TRtlGetVersion>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")))
-                           : nullptr;
-    if (!get || get(&info) != 0) return std::pair<unsigned, unsigned>(10, 0);  // not known: leave the defaults
-    return std::pair<unsigned, unsigned>(info.dwMajorVersion, info.dwMinorVersion);
-  }();
-  return version;
-}
-
-// Asks an old system's WinHTTP for TLS 1.2. Where the option is refused the defaults stay:
-// the handshake then tells whether the bank accepts them.
-void SetSecureProtocols(HINTERNET ASession) {
-  const auto [major, minor] = VersionLookup() ? VersionLookup()() : SystemWindowsVersion();
-  DWORD protocols = WinHttpSecureProtocolsFor(major, minor);
-  if (protocols != 0) WinHttpSetOption(ASession, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
-}
-
-// A session with the system proxy: the automatic mode where the system has it (Windows 8.1
-// on), else the user's configured proxy, else none. WPAD detection is never started here.
-HINTERNET OpenSession() {
-  static const wchar_t* Agent = L"Tolvaro/1.0";
-  HINTERNET session = WinHttpOpen(Agent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                                  WINHTTP_NO_PROXY_BYPASS, 0);
-  if (session) return session;
-  TProxyConfig ie;
-  if (WinHttpGetIEProxyConfigForCurrentUser(&ie.Data) && ie.Data.lpszProxy && *ie.Data.lpszProxy)
-    session = WinHttpOpen(Agent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, ie.Data.lpszProxy,
-                          ie.Data.lpszProxyBypass ? ie.Data.lpszProxyBypass : WINHTTP_NO_PROXY_BYPASS, 0);
-  if (!session)
-    session = WinHttpOpen(Agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-  return session;
 }
 
 std::wstring QueryHeaderText(HINTERNET ARequest, DWORD AInfo) {
@@ -368,9 +313,9 @@ class TWinHTTPClient final : public IHTTPClient {
   HINTERNET Session() {
     const std::lock_guard<std::mutex> lock(FLock);
     if (FSession) return FSession;
-    TInternetHandle session(OpenSession());
+    // The system proxy and the TLS protocols this Windows needs, as the console's check opens it.
+    TInternetHandle session(OpenWinHttpSession());
     if (!session) Fail(SHTTPSessionFailed, GetLastError());
-    SetSecureProtocols(session.Get());
     // No name-resolution time-out of WinHTTP's own (0): with one, WinHTTP resolves on a worker
     // thread for every request. The system resolver bounds a lookup that hangs, and the whole
     // call is bounded below.
@@ -399,17 +344,6 @@ class TWinHTTPClientFactory final : public IHTTPClientFactory {
 };
 
 }  // namespace
-
-unsigned long WinHttpSecureProtocolsFor(unsigned AMajor, unsigned AMinor) noexcept {
-  const bool before81 = AMajor < 6 || (AMajor == 6 && AMinor < 3);
-  return before81 ? WINHTTP_FLAG_SECURE_PROTOCOL_TLS1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 |
-                        WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2
-                  : 0;
-}
-
-void SetWindowsVersionLookup(std::function<std::pair<unsigned, unsigned>()> ALookup) {
-  VersionLookup() = std::move(ALookup);
-}
 
 std::shared_ptr<IHTTPClientFactory> PlatformHTTPClientFactory() {
   static const std::shared_ptr<IHTTPClientFactory> Factory = std::make_shared<TWinHTTPClientFactory>();

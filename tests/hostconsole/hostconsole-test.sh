@@ -5,7 +5,8 @@
 #   hostconsole-test.sh WINE_RUN BIN_DIR doctor SANDBOX_BINARY
 #                                                  the connection check against the sandbox and
 #                                                  sandboxes of its own (untrusted CA, expired
-#                                                  certificate, a Date 10 minutes behind)
+#                                                  certificate, a Date 10 minutes behind), and
+#                                                  with a proxy script in the user's settings
 # BIN_DIR holds tolvaro_host.exe and tolvaro.dll.
 set -u
 WINE_RUN=$1 BIN=$2 WHAT=$3 SANDBOX_BIN=${4:-}
@@ -23,8 +24,33 @@ stop_sandbox() {
   done
   kill -KILL "$pid" 2>/dev/null
 }
+# The user's proxy settings (Internet Options, Connections) as WinHTTP reads them: the
+# DefaultConnectionSettings value, put back as it was when the test ends.
+CONNECTIONS='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections'
+PROXY_SAVED=""
+le32() { printf '%02x%02x%02x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)); }
+# user_proxy FLAGS [SCRIPT_URL]: magic 0x46, a change counter, FLAGS (1 direct, 4 a proxy
+# script, 8 auto-detection), then the lengths and texts of the proxy, its bypass list and the
+# script's URL.
+user_proxy() {
+  local flags=$1 url=${2:-}
+  if [ -z "$PROXY_SAVED" ]; then
+    PROXY_SAVED=absent
+    "$WINE_RUN" reg export "$CONNECTIONS" saved-proxy.reg /y >/dev/null 2>&1 && PROXY_SAVED=saved-proxy.reg
+  fi
+  local hex
+  hex="46000000""00000000$(le32 "$flags")""00000000""00000000$(le32 ${#url})$(printf '%s' "$url" | od -An -tx1 | tr -d ' \n')"
+  "$WINE_RUN" reg add "$CONNECTIONS" /v DefaultConnectionSettings /t REG_BINARY /d "$hex" /f >/dev/null 2>&1 \
+    || { echo "FAIL: the user's proxy settings cannot be written"; exit 1; }
+}
+restore_user_proxy() {
+  [ -n "$PROXY_SAVED" ] || return 0
+  "$WINE_RUN" reg delete "$CONNECTIONS" /v DefaultConnectionSettings /f >/dev/null 2>&1
+  [ "$PROXY_SAVED" = absent ] || "$WINE_RUN" reg import "$PROXY_SAVED" >/dev/null 2>&1
+}
 cleanup() {
   local pid
+  restore_user_proxy
   for pid in "${SANDBOX_PIDS[@]}"; do stop_sandbox "$pid"; done
   [ -n "$REGISTERED" ] && "$WINE_RUN" --regsvr32 /u "$BIN/tolvaro.dll" >/dev/null 2>&1
   rm -rf "$WORK"
@@ -168,6 +194,9 @@ case "$WHAT" in
     https=$(sed -n 's/^https=//p' "$info")
     key="doctor-$$-$RANDOM"
     curl -sf -m 30 -X POST "$http/_control/terminals" -d "{\"TerminalKey\":\"$key\",\"Password\":\"pw-$key\"}" >/dev/null || exit 1
+    # Direct, auto-detection off: with Wine's default (detect, when nothing is set) every check
+    # would start WPAD, as the driver's automatic mode does on Windows.
+    user_proxy 1
     "$WINE_RUN" --regsvr32 "$BIN/tolvaro.dll" || { echo "FAIL: regsvr32"; exit 1; }
     REGISTERED=1
     run 0 'settings: OK' --config base.ini settings "Host=$https/v2" "TerminalKey=$key" "Password=pw-$key"
@@ -234,7 +263,34 @@ case "$WHAT" in
       '"step":"clock","ok":false,"text":"the clock is 10 min ahead of the server' '"offset":"(59[0-9]|60[0-9])"' \
       '"advice_ru":"Часы этого компьютера спешат на 10 мин' '"step":"bank","ok":true'
     # Plain http: no TLS, the rest as usual.
-    doctor_case plain-http 0 "$http/v2" -- '"step":"tls","ok":true,"text":"not used: the Host URL is plain http' '"step":"bank","ok":true'
+    doctor_case plain-http 0 "$http/v2" -- '"step":"tls","ok":true,"text":"not used: the Host URL is plain http' \
+      '"step":"http","ok":true,"text":"127\.0\.0\.1:[0-9]+ answers over HTTP: status 404 to GET /v2' '"step":"bank","ok":true'
+    # A server that takes the connection but answers no HTTP (the HTTPS port asked in plain
+    # HTTP): the http step fails, named so, and the bank is not asked.
+    doctor_case no-http 6 "http://127.0.0.1:${https##*:}/v2" -- '"step":"tcp","ok":true' '"step":"tls","ok":true' \
+      '"step":"http","ok":false,"text":"no answer over HTTP from 127\.0\.0\.1:[0-9]+: \(' '"step":"http"[^}]*\}\]\}$'
+
+    # A proxy script (PAC) in the user's settings, served by the sandbox: the name and tcp steps
+    # go where it sends the bank's URL, as WinHTTP's automatic mode (the driver's) does. Wine
+    # itself ignores the automatic mode (its requests go direct), so the later steps still
+    # reach the sandbox directly here.
+    pac="doctor-$$"
+    curl -sf -m 30 -X POST "$http/_control/pac/$pac" \
+      -d "{\"Script\":\"function FindProxyForURL(url, host) { return host == 'localhost' ? 'PROXY localhost:$closed' : 'DIRECT'; }\"}" \
+      >/dev/null || { echo "FAIL: the sandbox keeps no proxy script"; exit 1; }
+    user_proxy 5 "$http/_control/pac/$pac"
+    doctor_case pac-proxy 6 "$https/v2" -- \
+      '"step":"proxy","ok":true,"text":"automatic: proxy script http://127\.0\.0\.1:[0-9]+/_control/pac/'"$pac"' gives proxy localhost:'"$closed"' for localhost","mode":"automatic","script":"[^"]*","proxy":"localhost:'"$closed"'"' \
+      '"step":"name","ok":true,"text":"the proxy localhost is 127\.0\.0\.1"' \
+      '"step":"tcp","ok":false,"text":"connection to the proxy localhost:'"$closed"' refused' '"advice_en":"The proxy localhost:'"$closed"' takes no connections' \
+      '"step":"tcp"[^}]*\}\]\}$'
+    doctor_case pac-direct 0 "$http/v2" -- '"text":"automatic: proxy script [^"]* gives DIRECT for 127\.0\.0\.1: direct connection"' \
+      '"step":"bank","ok":true'
+    # A script that cannot be fetched: WinHTTP goes on without it (direct here), and says so.
+    user_proxy 5 "$http/_control/pac/none-$pac"
+    doctor_case pac-missing 0 "$http/v2" -- \
+      '"text":"automatic: proxy script [^"]* gave no proxy: \(12167\)[^"]*: direct connection"' '"step":"bank","ok":true'
+    user_proxy 1
     # A bank that refuses the terminal: the bank's step fails with the driver's result class.
     sed 's/^Password=.*/Password=wrong/' base.ini >wrongpw.ini && mv wrongpw.ini base.ini
     doctor_case wrong-password 1 "$https/v2" -- '"step":"tls","ok":true' '"step":"bank","ok":false,"text":"RegisterQrCode 1000\.00: result 1001: ' '"advice_ru":"[^"]*TerminalKey и Password'

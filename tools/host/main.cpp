@@ -371,12 +371,15 @@ const std::vector<THelp>& Commands() {
        L"Stops at the first failure and exits with its code."},
       {L"doctor", L"[PAYMENT_ID]",
        L"Checks the way to the bank with the driver's settings, one line per step: the Host URL,\n"
-       L"the proxy the driver uses, the name, a TCP connection, the TLS handshake (protocol, the\n"
-       L"server certificate's subject, issuer, expiry, and whether Windows trusts it), this\n"
-       L"computer's clock against the server's Date; then the driver's device test (a QR code\n"
-       L"for 1000.00 registered and withdrawn at once), or with PAYMENT_ID its status instead.\n"
-       L"A failing step says what to do, in Russian and English. Exit code 6 when a step before\n"
-       L"the bank's failed (the clock included); the bank's own failure exits as other commands."},
+       L"the proxy the driver uses (with a proxy script or auto-detection, the proxy it gives for\n"
+       L"the Host URL), the name and a TCP connection (to that proxy, if any; 15 s in all), the\n"
+       L"TLS handshake (the protocols offered as the driver offers them, the one agreed on, the\n"
+       L"server certificate's subject, issuer, expiry, and whether Windows trusts it), an HTTP\n"
+       L"answer, this computer's clock against the server's Date; then the driver's device test\n"
+       L"(a QR code for 1000.00 registered and withdrawn at once), or with PAYMENT_ID its status\n"
+       L"instead. A failing step says what to do, in Russian and English, and the bank is asked\n"
+       L"only when every step before it but the clock passed. Exit code 6 when a step before the\n"
+       L"bank's failed (the clock included); the bank's own failure exits as other commands."},
   };
   return list;
 }
@@ -801,7 +804,7 @@ private:
       if (s.Id == L"Host") url = Str(s.Value);
     std::vector<TDoctorStep> steps = DoctorNetworkSteps(url);
     int exit = exOK;
-    bool reachable = true;  // every step up to TLS passed: the bank can be asked
+    bool reachable = true;  // every step before the bank's but the clock passed: the bank can be asked
     for (const auto& s : steps)
       if (!s.Ok) {
         exit = exConnection;

@@ -12,8 +12,16 @@
 // clang-format on
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cwchar>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "uWinHttpSession.h"
 
 namespace hostconsole {
 
@@ -82,46 +90,6 @@ public:
   HINTERNET H;
 };
 
-struct TIeProxy {
-  WINHTTP_CURRENT_USER_IE_PROXY_CONFIG D{};
-  bool Read = false;
-  TIeProxy() { Read = WinHttpGetIEProxyConfigForCurrentUser(&D) != FALSE; }
-  TIeProxy(const TIeProxy&) = delete;
-  TIeProxy& operator=(const TIeProxy&) = delete;
-  ~TIeProxy() {
-    if (D.lpszAutoConfigUrl) GlobalFree(D.lpszAutoConfigUrl);
-    if (D.lpszProxy) GlobalFree(D.lpszProxy);
-    if (D.lpszProxyBypass) GlobalFree(D.lpszProxyBypass);
-  }
-};
-
-constexpr wchar_t kAgent[] = L"Tolvaro/1.0";
-
-// A session opened as the driver's transport opens it (src/bank, uHTTPClient.win.cpp): the
-// automatic mode where the system has it (Windows 8.1 on), else the user's named proxy, else
-// none. Mode says which, for the proxy step.
-HINTERNET OpenDriverSession(std::wstring* Mode, std::wstring* Named, std::wstring* Bypass) {
-  HINTERNET s = WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-  if (s) {
-    if (Mode) *Mode = L"automatic";
-    return s;
-  }
-  TIeProxy ie;
-  if (ie.Read && ie.D.lpszProxy && *ie.D.lpszProxy) {
-    s = WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, ie.D.lpszProxy,
-                    ie.D.lpszProxyBypass ? ie.D.lpszProxyBypass : WINHTTP_NO_PROXY_BYPASS, 0);
-    if (s) {
-      if (Mode) *Mode = L"named";
-      if (Named) *Named = ie.D.lpszProxy;
-      if (Bypass && ie.D.lpszProxyBypass) *Bypass = ie.D.lpszProxyBypass;
-      return s;
-    }
-  }
-  s = WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-  if (s && Mode) *Mode = L"none";
-  return s;
-}
-
 std::vector<std::wstring> Split(const std::wstring& s, const wchar_t* seps) {
   std::vector<std::wstring> out;
   size_t i = 0;
@@ -148,10 +116,79 @@ bool WildMatch(const std::wstring& pattern, const std::wstring& text) {
 
 // ---------------------------------------------------------------------------------------------
 
+// The URL the driver asks for, as a proxy script sees it.
+std::wstring TargetUrl(const TDoctorTarget& t) {
+  const bool defaultPort = t.Port == (t.Secure ? 443u : 80u);
+  const std::wstring host = t.Host.find(L':') != std::wstring::npos ? L"[" + t.Host + L"]" : t.Host;
+  return (t.Secure ? L"https://" : L"http://") + host + (defaultPort ? L"" : L":" + Num(t.Port)) + t.Path;
+}
+
+// What a proxy script (the user's, or one auto-detection finds) gives for a URL.
+struct TScriptAnswer {
+  bool Answered = false;  // false: no answer within kWaitMs
+  DWORD Error = 0;        // WinHttpGetProxyForUrl's failure
+  std::wstring Proxy;     // empty: direct
+};
+
+// WinHttpGetProxyForUrl for Url with the user's automatic settings, as WinHTTP's automatic
+// mode follows them: auto-detection (WPAD) first when it is on, then the script's URL.
+// Auto-detection may wait on DHCP and DNS for long, and the call has no time-out of its own:
+// it runs on a thread of its own, which is left to finish alone after kWaitMs.
+TScriptAnswer ScriptProxyFor(const std::wstring& Url, const bank::TWinHttpUserProxy& User) {
+  struct TShared {
+    std::mutex Lock;
+    std::condition_variable Done;
+    TScriptAnswer Answer;
+  };
+  const auto shared = std::make_shared<TShared>();
+  try {
+    std::thread([shared, Url, User] {
+      TScriptAnswer a;
+      a.Answered = true;
+      // The script is fetched directly, as the samples of the API do.
+      THandle session(WinHttpOpen(L"Tolvaro/1.0", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                  WINHTTP_NO_PROXY_BYPASS, 0));
+      if (!session.H) {
+        a.Error = GetLastError();
+      } else {
+        WinHttpSetTimeouts(session.H, static_cast<int>(kWaitMs), static_cast<int>(kWaitMs), static_cast<int>(kWaitMs),
+                           static_cast<int>(kWaitMs));
+        WINHTTP_AUTOPROXY_OPTIONS options{};
+        if (User.AutoDetect) {
+          options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
+          options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+        }
+        if (!User.AutoConfigUrl.empty()) {
+          options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
+          options.lpszAutoConfigUrl = User.AutoConfigUrl.c_str();
+        }
+        options.fAutoLogonIfChallenged = TRUE;
+        WINHTTP_PROXY_INFO info{};
+        if (WinHttpGetProxyForUrl(session.H, Url.c_str(), &options, &info)) {
+          if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy)
+            a.Proxy = DoctorProxyFor(info.lpszProxy, L"", Url.rfind(L"https:", 0) == 0, L"");
+        } else {
+          a.Error = GetLastError();
+        }
+        if (info.lpszProxy) GlobalFree(info.lpszProxy);
+        if (info.lpszProxyBypass) GlobalFree(info.lpszProxyBypass);
+      }
+      const std::lock_guard<std::mutex> lock(shared->Lock);
+      shared->Answer = std::move(a);
+      shared->Done.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    return TScriptAnswer{true, ERROR_NOT_ENOUGH_MEMORY, {}};  // no thread to run it on
+  }
+  std::unique_lock<std::mutex> lock(shared->Lock);
+  shared->Done.wait_for(lock, std::chrono::milliseconds(kWaitMs), [&] { return shared->Answer.Answered; });
+  return shared->Answer;
+}
+
 TDoctorStep ProxyStep(const TDoctorTarget& t, std::wstring& Through) {
   TDoctorStep s{L"proxy"};
-  std::wstring mode, named, bypass;
-  THandle session(OpenDriverSession(&mode, &named, &bypass));
+  bank::TWinHttpSessionInfo info;
+  THandle session(bank::OpenWinHttpSession(&info));
   if (!session.H) {
     const DWORD e = GetLastError();
     Fail(s, L"WinHTTP opens no session: " + SystemText(e),
@@ -159,32 +196,68 @@ TDoctorStep ProxyStep(const TDoctorTarget& t, std::wstring& Through) {
          L"The system's WinHTTP does not work: repair the Windows updates or ask the administrator.");
     return s;
   }
-  s.Fields.push_back({L"mode", mode});
-  if (mode == L"named") {
-    Through = DoctorProxyFor(named, bypass, t.Secure, t.Host);
-    s.Text = L"named proxy " + named + (Through.empty() ? L" (bypassed for " + t.Host + L": direct)" : L"");
-  } else if (mode == L"none") {
-    s.Text = L"none: direct connection";
-  } else {
-    // The automatic mode follows the system's and the user's settings; say what they hold.
-    TIeProxy ie;
-    if (ie.Read && ie.D.lpszProxy && *ie.D.lpszProxy) {
-      Through = DoctorProxyFor(ie.D.lpszProxy, ie.D.lpszProxyBypass ? ie.D.lpszProxyBypass : L"", t.Secure, t.Host);
-      s.Text = L"automatic: the user's proxy " + std::wstring(ie.D.lpszProxy) +
-               (Through.empty() ? L" (bypassed for " + t.Host + L": direct)" : L"");
-    } else if (ie.Read && ie.D.lpszAutoConfigUrl && *ie.D.lpszAutoConfigUrl) {
-      s.Text = L"automatic: proxy script " + std::wstring(ie.D.lpszAutoConfigUrl) + L" (the steps below go direct)";
-    } else if (ie.Read && ie.D.fAutoDetect) {
-      s.Text = L"automatic: proxy auto-detection is on (the steps below go direct)";
+  const auto named = [&](const std::wstring& List, const std::wstring& Bypass, const std::wstring& What) {
+    Through = DoctorProxyFor(List, Bypass, t.Secure, t.Host);
+    s.Text = What + List + (Through.empty() ? L" (bypassed for " + t.Host + L": direct)" : L"");
+  };
+  if (info.Mode != bank::TWinHttpProxyMode::Automatic) {
+    if (info.Mode == bank::TWinHttpProxyMode::Named) {
+      s.Fields.push_back({L"mode", L"named"});
+      named(info.Proxy, info.Bypass, L"named proxy ");
     } else {
-      s.Text = L"automatic: no proxy configured, direct connection";
+      s.Fields.push_back({L"mode", L"none"});
+      s.Text = L"none: direct connection";
+    }
+    // Before Windows 8.1 the driver's session has no automatic mode: a proxy script in the
+    // user's settings is not followed, which is worth saying where the network needs it.
+    const bank::TWinHttpUserProxy user = bank::WinHttpUserProxy();
+    if (!user.AutoConfigUrl.empty()) {
+      s.Text += L" (the proxy script " + user.AutoConfigUrl + L" of the user's settings is not followed on this Windows)";
+      s.Fields.push_back({L"script", user.AutoConfigUrl});
+    }
+  } else {
+    // The automatic mode follows the user's settings: a proxy script (found by auto-detection,
+    // or at its URL) decides first; where there is none or it gives no answer, the user's
+    // proxy, else none. The steps below go where the script sends the bank's URL.
+    s.Fields.push_back({L"mode", L"automatic"});
+    const bank::TWinHttpUserProxy user = bank::WinHttpUserProxy();
+    const std::wstring direct = L": direct connection";
+    std::wstring script;
+    if (user.AutoDetect || !user.AutoConfigUrl.empty()) {
+      const std::wstring source = user.AutoConfigUrl.empty() ? L"proxy auto-detection"
+                                  : user.AutoDetect     ? L"proxy auto-detection, else the script " + user.AutoConfigUrl
+                                                        : L"proxy script " + user.AutoConfigUrl;
+      if (user.AutoDetect) s.Fields.push_back({L"autodetect", L"on"});
+      if (!user.AutoConfigUrl.empty()) s.Fields.push_back({L"script", user.AutoConfigUrl});
+      const TScriptAnswer a = ScriptProxyFor(TargetUrl(t), user);
+      if (a.Answered && !a.Error) {
+        Through = a.Proxy;
+        s.Text = L"automatic: " + source + L" gives " + (Through.empty() ? L"DIRECT for " + t.Host + direct
+                                                                         : L"proxy " + Through + L" for " + t.Host);
+        if (!Through.empty()) s.Fields.push_back({L"proxy", Through});
+        return s;
+      }
+      if (!a.Answered)
+        script = L"automatic: " + source + L" gave no answer within " + Num(kWaitMs / 1000) + L" s";
+      else if (a.Error == ERROR_WINHTTP_AUTODETECTION_FAILED && user.AutoConfigUrl.empty())
+        script = L"automatic: proxy auto-detection found no proxy script";
+      else
+        script = L"automatic: " + source + L" gave no proxy: " + SystemText(a.Error);
+      s.Fields.push_back({L"script_error", a.Answered ? Num(a.Error) : L"timeout"});
+    }
+    if (!user.Proxy.empty()) {
+      named(user.Proxy, user.Bypass, (script.empty() ? L"automatic:" : script + L";") + L" the user's proxy ");
+    } else {
+      s.Text = (script.empty() ? L"automatic: no proxy configured" : script) + direct;
     }
   }
   if (!Through.empty()) s.Fields.push_back({L"proxy", Through});
   return s;
 }
 
-TDoctorStep NameStep(const std::wstring& Host, std::vector<sockaddr_storage>& Addresses, std::vector<int>& Lengths) {
+// The addresses a name resolves to. AProxy: the name is the proxy's the driver goes through.
+TDoctorStep NameStep(const std::wstring& Host, bool AProxy, std::vector<sockaddr_storage>& Addresses,
+                     std::vector<int>& Lengths) {
   TDoctorStep s{L"name"};
   ADDRINFOW hints{};
   hints.ai_family = AF_UNSPEC;
@@ -192,11 +265,19 @@ TDoctorStep NameStep(const std::wstring& Host, std::vector<sockaddr_storage>& Ad
   ADDRINFOW* list = nullptr;
   const int rc = GetAddrInfoW(Host.c_str(), nullptr, &hints, &list);
   if (rc != 0 || !list) {
-    Fail(s, L"the name " + Host + L" does not resolve: " + SystemText(static_cast<DWORD>(rc)),
-         L"Имя " + Host + L" не найдено. Проверьте адрес в настройке Host (нет ли опечатки) и DNS этого компьютера: "
-             L"nslookup " + Host + L".",
-         L"The name " + Host + L" does not resolve. Check the Host setting for a typing mistake and this computer's DNS: "
-             L"nslookup " + Host + L".");
+    if (AProxy)
+      Fail(s, L"the proxy's name " + Host + L" does not resolve: " + SystemText(static_cast<DWORD>(rc)),
+           L"Имя прокси-сервера " + Host + L" не найдено. Проверьте настройки прокси этого компьютера (или скрипт "
+               L"автоматической настройки) и DNS: nslookup " + Host + L".",
+           L"The proxy's name " + Host + L" does not resolve. Check this computer's proxy settings (or its proxy script) "
+               L"and DNS: nslookup " + Host + L".");
+    else
+      Fail(s, L"the name " + Host + L" does not resolve: " + SystemText(static_cast<DWORD>(rc)),
+           L"Имя " + Host + L" не найдено. Проверьте адрес в настройке Host (нет ли опечатки) и DNS этого компьютера: "
+               L"nslookup " + Host + L".",
+           L"The name " + Host + L" does not resolve. Check the Host setting for a typing mistake and this computer's DNS: "
+               L"nslookup " + Host + L".");
+    if (list) FreeAddrInfoW(list);
     return s;
   }
   std::wstring text;
@@ -214,62 +295,102 @@ TDoctorStep NameStep(const std::wstring& Host, std::vector<sockaddr_storage>& Ad
     Lengths.push_back(static_cast<int>(a->ai_addrlen));
   }
   FreeAddrInfoW(list);
-  s.Text = Host + L" is " + text;
+  s.Text = (AProxy ? L"the proxy " : L"") + Host + L" is " + text;
   s.Fields.push_back({L"addresses", text});
   return s;
 }
 
-TDoctorStep TcpStep(const std::wstring& Host, unsigned Port, std::vector<sockaddr_storage>& Addresses,
-                    const std::vector<int>& Lengths) {
+std::wstring AddressText(const sockaddr_storage& Address, int Length) {
+  wchar_t buf[INET6_ADDRSTRLEN + 8] = {};
+  DWORD n = INET6_ADDRSTRLEN + 8;
+  sockaddr_storage copy = Address;
+  WSAAddressToStringW(reinterpret_cast<sockaddr*>(&copy), static_cast<DWORD>(Length), nullptr, buf, &n);
+  return buf;
+}
+
+// Milliseconds left until ADeadline (GetTickCount64), 0 once it has passed.
+DWORD LeftUntil(ULONGLONG ADeadline) {
+  const ULONGLONG now = GetTickCount64();
+  return now >= ADeadline ? 0 : static_cast<DWORD>(ADeadline - now);
+}
+
+// Connects ASocket (non-blocking) to AAddress within AWaitMs; 0 or the socket's error.
+int ConnectWithin(SOCKET ASocket, const sockaddr_storage& AAddress, int ALength, DWORD AWaitMs) {
+  u_long nonBlocking = 1;
+  ioctlsocket(ASocket, FIONBIO, &nonBlocking);
+  if (connect(ASocket, reinterpret_cast<const sockaddr*>(&AAddress), ALength) == 0) return 0;
+  const int error = WSAGetLastError();
+  if (error != WSAEWOULDBLOCK) return error;
+  fd_set w, x;
+  FD_ZERO(&w);
+  FD_ZERO(&x);
+  FD_SET(ASocket, &w);
+  FD_SET(ASocket, &x);
+  timeval tv{static_cast<long>(AWaitMs / 1000), static_cast<long>(AWaitMs % 1000) * 1000};
+  const int n = select(0, nullptr, &w, &x, &tv);
+  if (n == 0) return WSAETIMEDOUT;
+  if (n < 0) return WSAGetLastError();
+  int soError = 0, len = sizeof soError;
+  getsockopt(ASocket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &len);
+  return FD_ISSET(ASocket, &w) && soError == 0 ? 0 : (soError ? soError : WSAECONNREFUSED);
+}
+
+// A TCP connection to the first address that takes one, kWaitMs for the whole step (not for
+// each address: a name with several addresses that all drop the connection would otherwise
+// hold the check that many times as long). AConnected: the address that took it.
+TDoctorStep TcpStep(const std::wstring& Host, unsigned Port, bool AProxy, std::vector<sockaddr_storage>& Addresses,
+                    const std::vector<int>& Lengths, sockaddr_storage& AConnected, int& AConnectedLength,
+                    DWORD ABudgetMs = kWaitMs) {
   TDoctorStep s{L"tcp"};
   std::wstring tried;
   bool timedOut = false;
+  const ULONGLONG deadline = GetTickCount64() + ABudgetMs;
   for (size_t i = 0; i < Addresses.size(); ++i) {
     sockaddr_storage& ss = Addresses[i];
     if (ss.ss_family == AF_INET6)
       reinterpret_cast<sockaddr_in6&>(ss).sin6_port = htons(static_cast<u_short>(Port));
     else
       reinterpret_cast<sockaddr_in&>(ss).sin_port = htons(static_cast<u_short>(Port));
-    SOCKET sock = socket(ss.ss_family, SOCK_STREAM, IPPROTO_TCP);
-    if (sock == INVALID_SOCKET) continue;
-    u_long nonBlocking = 1;
-    ioctlsocket(sock, FIONBIO, &nonBlocking);
-    const ULONGLONG start = GetTickCount64();
-    int error = 0;
-    if (connect(sock, reinterpret_cast<sockaddr*>(&ss), Lengths[i]) != 0) {
-      error = WSAGetLastError();
-      if (error == WSAEWOULDBLOCK) {
-        fd_set w, x;
-        FD_ZERO(&w);
-        FD_ZERO(&x);
-        FD_SET(sock, &w);
-        FD_SET(sock, &x);
-        timeval tv{static_cast<long>(kWaitMs / 1000), 0};
-        const int n = select(0, nullptr, &w, &x, &tv);
-        if (n == 0) {
-          error = WSAETIMEDOUT;
-        } else {
-          int soError = 0, len = sizeof soError;
-          getsockopt(sock, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &len);
-          error = FD_ISSET(sock, &w) && soError == 0 ? 0 : (soError ? soError : WSAECONNREFUSED);
-        }
-      }
+    const std::wstring address = AddressText(ss, Lengths[i]);
+    const DWORD left = LeftUntil(deadline);
+    if (left == 0) {
+      tried += (tried.empty() ? L"" : L"; ") + address + L": not tried, no time left";
+      continue;
     }
+    const SOCKET sock = socket(ss.ss_family, SOCK_STREAM, IPPROTO_TCP);
+    if (sock == INVALID_SOCKET) {
+      tried += (tried.empty() ? L"" : L"; ") + address + L": " + SystemText(static_cast<DWORD>(WSAGetLastError()));
+      continue;
+    }
+    const ULONGLONG start = GetTickCount64();
+    const int error = ConnectWithin(sock, ss, Lengths[i], left);
     closesocket(sock);
-    wchar_t buf[INET6_ADDRSTRLEN + 8] = {};
-    DWORD n = INET6_ADDRSTRLEN + 8;
-    WSAAddressToStringW(reinterpret_cast<sockaddr*>(&ss), static_cast<DWORD>(Lengths[i]), nullptr, buf, &n);
     if (error == 0) {
-      s.Text = L"connected to " + std::wstring(buf) + L" in " + Num(static_cast<long long>(GetTickCount64() - start)) + L" ms";
-      s.Fields.push_back({L"address", buf});
+      s.Text = L"connected to " + address + L" in " + Num(static_cast<long long>(GetTickCount64() - start)) + L" ms" +
+               (AProxy ? L" (the proxy)" : L"");
+      s.Fields.push_back({L"address", address});
+      AConnected = ss;
+      AConnectedLength = Lengths[i];
       return s;
     }
     timedOut = timedOut || error == WSAETIMEDOUT;
-    tried += (tried.empty() ? L"" : L"; ") + std::wstring(buf) + L": " + SystemText(static_cast<DWORD>(error));
+    tried += (tried.empty() ? L"" : L"; ") + address + L": " + SystemText(static_cast<DWORD>(error));
   }
   const std::wstring where = HostPort(Host, Port);
-  if (timedOut)
-    Fail(s, L"no connection to " + where + L" within " + Num(kWaitMs / 1000) + L" s (" + tried + L")",
+  if (AProxy && timedOut)
+    Fail(s, L"no connection to the proxy " + where + L" within " + Num(ABudgetMs / 1000) + L" s (" + tried + L")",
+         L"Прокси-сервер " + where + L" не отвечает. Попросите администратора проверить, работает ли он и открыт ли к "
+             L"нему путь с этого компьютера (TCP, порт " + Num(Port) + L").",
+         L"The proxy " + where + L" does not answer. Ask the administrator whether it runs and whether this computer "
+             L"may reach it (TCP, port " + Num(Port) + L").");
+  else if (AProxy)
+    Fail(s, L"connection to the proxy " + where + L" refused (" + tried + L")",
+         L"Прокси-сервер " + where + L" не принимает соединения: проверьте его адрес и порт в настройках прокси этого "
+             L"компьютера (или в скрипте автоматической настройки).",
+         L"The proxy " + where + L" takes no connections: check its address and port in this computer's proxy "
+             L"settings (or in its proxy script).");
+  else if (timedOut)
+    Fail(s, L"no connection to " + where + L" within " + Num(ABudgetMs / 1000) + L" s (" + tried + L")",
          L"Сервер " + where + L" не отвечает: соединение блокирует брандмауэр или сеть. Попросите администратора открыть "
              L"исходящие соединения TCP на порт " + Num(Port) + L" к " + Host + L".",
          L"No answer from " + where + L": a firewall or the network drops the connection. Ask the administrator to allow "
@@ -283,33 +404,42 @@ TDoctorStep TcpStep(const std::wstring& Host, unsigned Port, std::vector<sockadd
   return s;
 }
 
-// What one request through a driver-like session gave.
+// What one request through a session of the driver's kind gave.
 struct TProbe {
   DWORD Error = 0;
   DWORD SecureFailure = 0;  // WINHTTP_CALLBACK_STATUS_FLAG_*, when the system reports them
+  bool Sent = false;        // the request went out: the connection (and its TLS) stood
+  DWORD Status = 0;         // the answer's HTTP status
+  ULONGLONG Ms = 0;         // from the request's start to its answer's headers
+  bank::TWinHttpSessionInfo Session;
   PCCERT_CONTEXT Cert = nullptr;
   bool HasDate = false;
   SYSTEMTIME Date{};
+  TProbe() = default;
+  TProbe(const TProbe&) = delete;
+  TProbe& operator=(const TProbe&) = delete;
   ~TProbe() {
     if (Cert) CertFreeCertificateContext(Cert);
   }
 };
 
 void CALLBACK OnStatus(HINTERNET, DWORD_PTR Context, DWORD Status, LPVOID Info, DWORD Length) {
+  TProbe& p = *reinterpret_cast<TProbe*>(Context);
   if (Status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && Info && Length >= sizeof(DWORD))
-    reinterpret_cast<TProbe*>(Context)->SecureFailure |= *static_cast<DWORD*>(Info);
+    p.SecureFailure |= *static_cast<DWORD*>(Info);
+  if (Status == WINHTTP_CALLBACK_STATUS_REQUEST_SENT) p.Sent = true;
 }
 
-// A GET of the Host URL. Lenient: certificate errors ignored so the certificate can be read
-// and judged here (nothing of a payment is sent). Protocols 0: the system's.
-void Probe(const TDoctorTarget& t, bool Lenient, DWORD Protocols, TProbe& p) {
-  THandle session(OpenDriverSession(nullptr, nullptr, nullptr));
+// A GET of the Host URL through a session opened as the driver's transport opens it (its
+// proxy and its TLS protocols). Lenient: certificate errors ignored so the certificate can be
+// read and judged here (nothing of a payment is sent).
+void Probe(const TDoctorTarget& t, bool Lenient, TProbe& p) {
+  THandle session(bank::OpenWinHttpSession(&p.Session));
   if (!session.H) {
     p.Error = GetLastError();
     return;
   }
   WinHttpSetTimeouts(session.H, kWaitMs, kWaitMs, kWaitMs, kWaitMs);
-  if (Protocols) WinHttpSetOption(session.H, WINHTTP_OPTION_SECURE_PROTOCOLS, &Protocols, sizeof Protocols);
   THandle connection(WinHttpConnect(session.H, t.Host.c_str(), static_cast<INTERNET_PORT>(t.Port), 0));
   if (!connection.H) {
     p.Error = GetLastError();
@@ -326,23 +456,29 @@ void Probe(const TDoctorTarget& t, bool Lenient, DWORD Protocols, TProbe& p) {
   WinHttpSetOption(request.H, WINHTTP_OPTION_REDIRECT_POLICY, &none, sizeof none);
   DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&p);
   WinHttpSetOption(request.H, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
-  WinHttpSetStatusCallback(request.H, OnStatus, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
+  WinHttpSetStatusCallback(request.H, OnStatus, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE | WINHTTP_CALLBACK_FLAG_SEND_REQUEST, 0);
   if (Lenient && t.Secure) {
     DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
                   SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
     WinHttpSetOption(request.H, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
   }
-  if (!WinHttpSendRequest(request.H, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-      !WinHttpReceiveResponse(request.H, nullptr)) {
-    p.Error = GetLastError();
-    return;
-  }
+  const ULONGLONG start = GetTickCount64();
+  const bool answered = WinHttpSendRequest(request.H, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+                        WinHttpReceiveResponse(request.H, nullptr);
+  if (!answered) p.Error = GetLastError();
+  p.Ms = GetTickCount64() - start;
+  // The certificate also when the answer failed after the handshake: the TLS step judges it.
   if (t.Secure) {
     PCCERT_CONTEXT cert = nullptr;
     DWORD size = sizeof cert;
     if (WinHttpQueryOption(request.H, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &cert, &size)) p.Cert = cert;
   }
-  DWORD size = sizeof p.Date;
+  if (!answered) return;
+  p.Sent = true;  // where the system reports no send, an answer says it all the same
+  DWORD size = sizeof p.Status;
+  WinHttpQueryHeaders(request.H, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                      &p.Status, &size, WINHTTP_NO_HEADER_INDEX);
+  size = sizeof p.Date;
   p.HasDate = WinHttpQueryHeaders(request.H, WINHTTP_QUERY_DATE | WINHTTP_QUERY_FLAG_SYSTEMTIME,
                                   WINHTTP_HEADER_NAME_BY_INDEX, &p.Date, &size, WINHTTP_NO_HEADER_INDEX) != FALSE;
 }
@@ -354,41 +490,80 @@ std::wstring CertName(PCCERT_CONTEXT c, DWORD Which) {
   return buf;
 }
 
+// The Schannel protocols (SP_PROT_*_CLIENT) of WinHTTP's protocol flags: what WinHTTP asks
+// Schannel for when the session carries them. 0: the system's defaults.
+DWORD SchannelProtocols(unsigned long WinHttpProtocols) {
+  DWORD out = 0;
+  if (WinHttpProtocols & WINHTTP_FLAG_SECURE_PROTOCOL_SSL2) out |= SP_PROT_SSL2_CLIENT;
+  if (WinHttpProtocols & WINHTTP_FLAG_SECURE_PROTOCOL_SSL3) out |= SP_PROT_SSL3_CLIENT;
+  if (WinHttpProtocols & WINHTTP_FLAG_SECURE_PROTOCOL_TLS1) out |= SP_PROT_TLS1_CLIENT;
+  if (WinHttpProtocols & WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1) out |= SP_PROT_TLS1_1_CLIENT;
+  if (WinHttpProtocols & WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2) out |= SP_PROT_TLS1_2_CLIENT;
+  if (WinHttpProtocols & 0x2000) out |= 0x2000;  // WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3 -> SP_PROT_TLS1_3_CLIENT
+  return out;
+}
+
+// "TLS 1.0, TLS 1.1, TLS 1.2" of WinHTTP's protocol flags; empty for none.
+std::wstring ProtocolNames(unsigned long WinHttpProtocols) {
+  const struct {
+    unsigned long Flag;
+    const wchar_t* Name;
+  } names[] = {{WINHTTP_FLAG_SECURE_PROTOCOL_SSL2, L"SSL 2.0"}, {WINHTTP_FLAG_SECURE_PROTOCOL_SSL3, L"SSL 3.0"},
+               {WINHTTP_FLAG_SECURE_PROTOCOL_TLS1, L"TLS 1.0"}, {WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1, L"TLS 1.1"},
+               {WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2, L"TLS 1.2"}, {0x2000, L"TLS 1.3"}};
+  std::wstring out;
+  for (const auto& n : names)
+    if (WinHttpProtocols & n.Flag) out += (out.empty() ? L"" : L", ") + std::wstring(n.Name);
+  return out;
+}
+
 // The protocol the system's TLS agrees on with the server, by its own handshake on a socket
-// (WinHTTP tells it only from Windows 10 build 20348 on). Certificates are judged elsewhere.
-std::wstring HandshakeProtocol(const TDoctorTarget& t) {
-  std::wstring result = L"unknown";
+// to the address the tcp step reached (WinHTTP tells it only from Windows 10 build 20348 on),
+// offering what the driver's WinHTTP offers: AProtocols (WinHTTP's flags), 0 the system's
+// defaults. kWaitMs in all, the connect included. Certificates are judged elsewhere.
+struct THandshake {
+  std::wstring Protocol = L"unknown";  // what was agreed on
+  std::wstring Enabled;                // what Schannel enabled for it (empty: not told)
+};
+
+THandshake HandshakeProtocol(const TDoctorTarget& t, const sockaddr_storage& AAddress, int ALength,
+                             unsigned long AProtocols) {
+  THandshake result;
   WSADATA wsa;
   if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return result;
-  ADDRINFOW hints{};
-  hints.ai_socktype = SOCK_STREAM;
-  ADDRINFOW* list = nullptr;
-  SOCKET sock = INVALID_SOCKET;
-  if (GetAddrInfoW(t.Host.c_str(), std::to_wstring(t.Port).c_str(), &hints, &list) == 0) {
-    for (ADDRINFOW* a = list; a && sock == INVALID_SOCKET; a = a->ai_next) {
-      sock = socket(a->ai_family, SOCK_STREAM, IPPROTO_TCP);
-      if (sock == INVALID_SOCKET) continue;
-      DWORD wait = kWaitMs;
-      setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
-      setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
-      if (connect(sock, a->ai_addr, static_cast<int>(a->ai_addrlen)) != 0) {
-        closesocket(sock);
-        sock = INVALID_SOCKET;
-      }
-    }
-    FreeAddrInfoW(list);
+  const ULONGLONG deadline = GetTickCount64() + kWaitMs;
+  SOCKET sock = socket(AAddress.ss_family, SOCK_STREAM, IPPROTO_TCP);
+  if (sock != INVALID_SOCKET && ConnectWithin(sock, AAddress, ALength, kWaitMs) != 0) {
+    closesocket(sock);
+    sock = INVALID_SOCKET;
   }
   if (sock == INVALID_SOCKET) {
     WSACleanup();
     return result;
   }
+  u_long blocking = 0;
+  ioctlsocket(sock, FIONBIO, &blocking);
+  // Each send and receive waits at most what is left of the handshake's time.
+  const auto bound = [&] {
+    DWORD wait = std::max<DWORD>(LeftUntil(deadline), 1);
+    setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
+    setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
+  };
   SCHANNEL_CRED cred{};
   cred.dwVersion = SCHANNEL_CRED_VERSION;
   cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+  cred.grbitEnabledProtocols = SchannelProtocols(AProtocols);
   CredHandle credentials{};
   TimeStamp expiry{};
   if (AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr, &cred, nullptr,
                                 nullptr, &credentials, &expiry) == SEC_E_OK) {
+    // The protocols this handshake may use: those asked for, or the system's defaults. The
+    // client bits of SP_PROT_* are WinHTTP's protocol flags.
+    SecPkgCred_SupportedProtocols supported{};
+    if (QueryCredentialsAttributesW(&credentials, SECPKG_ATTR_SUPPORTED_PROTOCOLS, &supported) == SEC_E_OK)
+      result.Enabled = ProtocolNames(supported.grbitProtocol & (SP_PROT_SSL2_CLIENT | SP_PROT_SSL3_CLIENT |
+                                                                SP_PROT_TLS1_CLIENT | SP_PROT_TLS1_1_CLIENT |
+                                                                SP_PROT_TLS1_2_CLIENT | 0x2000));
     CtxtHandle context{};
     bool haveContext = false;
     std::wstring name = t.Host;
@@ -398,12 +573,12 @@ std::wstring HandshakeProtocol(const TDoctorTarget& t) {
     SECURITY_STATUS status = SEC_I_CONTINUE_NEEDED;
     // A handshake takes a few round trips; a server that never finishes one (or drips it) is
     // cut off after one wait's length in all.
-    const ULONGLONG started = GetTickCount64();
-    for (int round = 0; round < 32 && GetTickCount64() - started < kWaitMs &&
+    for (int round = 0; round < 32 && LeftUntil(deadline) > 0 &&
                         (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_INCOMPLETE_MESSAGE);
          ++round) {
       if (haveContext && (in.empty() || status == SEC_E_INCOMPLETE_MESSAGE)) {
         char buf[16384];
+        bound();
         const int n = recv(sock, buf, sizeof buf, 0);
         if (n <= 0) break;
         in.append(buf, static_cast<size_t>(n));
@@ -417,7 +592,10 @@ std::wstring HandshakeProtocol(const TDoctorTarget& t) {
                                           haveContext ? &inDesc : nullptr, 0, &context, &outDesc, &got, nullptr);
       haveContext = true;
       if (outBuffer.pvBuffer) {
-        if (outBuffer.cbBuffer) send(sock, static_cast<const char*>(outBuffer.pvBuffer), static_cast<int>(outBuffer.cbBuffer), 0);
+        if (outBuffer.cbBuffer) {
+          bound();
+          send(sock, static_cast<const char*>(outBuffer.pvBuffer), static_cast<int>(outBuffer.cbBuffer), 0);
+        }
         FreeContextBuffer(outBuffer.pvBuffer);
       }
       if (status == SEC_E_INCOMPLETE_MESSAGE) continue;
@@ -430,11 +608,11 @@ std::wstring HandshakeProtocol(const TDoctorTarget& t) {
       SecPkgContext_ConnectionInfo info{};
       if (QueryContextAttributesW(&context, SECPKG_ATTR_CONNECTION_INFO, &info) == SEC_E_OK) {
         const DWORD p = info.dwProtocol;
-        if (p & 0x3000) result = L"TLS 1.3";  // SP_PROT_TLS1_3
-        else if (p & SP_PROT_TLS1_2) result = L"TLS 1.2";
-        else if (p & SP_PROT_TLS1_1) result = L"TLS 1.1";
-        else if (p & SP_PROT_TLS1_0) result = L"TLS 1.0";
-        else if (p & SP_PROT_SSL3) result = L"SSL 3.0";
+        if (p & 0x3000) result.Protocol = L"TLS 1.3";  // SP_PROT_TLS1_3
+        else if (p & SP_PROT_TLS1_2) result.Protocol = L"TLS 1.2";
+        else if (p & SP_PROT_TLS1_1) result.Protocol = L"TLS 1.1";
+        else if (p & SP_PROT_TLS1_0) result.Protocol = L"TLS 1.0";
+        else if (p & SP_PROT_SSL3) result.Protocol = L"SSL 3.0";
       }
     }
     if (haveContext) DeleteSecurityContext(&context);
@@ -445,18 +623,32 @@ std::wstring HandshakeProtocol(const TDoctorTarget& t) {
   return result;
 }
 
-TDoctorStep TlsStep(const TDoctorTarget& t, const std::wstring& Through, TProbe& lenient) {
+// The TLS step: a lenient request through a session of the driver's kind (its proxy and its
+// protocols), the certificate judged here, the protocol from a handshake of our own offering
+// what that session offers. AAddress: where the tcp step connected (the bank, when direct).
+TDoctorStep TlsStep(const TDoctorTarget& t, const std::wstring& Through, const sockaddr_storage& AAddress, int ALength,
+                    TProbe& lenient) {
   TDoctorStep s{L"tls"};
   if (!t.Secure) {
     s.Text = L"not used: the Host URL is plain http (nothing is encrypted; banks take https only)";
     return s;
   }
-  Probe(t, true, 0, lenient);
-  if (lenient.Error) {
+  Probe(t, true, lenient);
+  const bank::TWinHttpSessionInfo& session = lenient.Session;
+  const unsigned long protocols = session.ProtocolsAccepted ? session.Protocols : 0;
+  const std::wstring offered =
+      session.Protocols == 0 ? L"the system's defaults"
+      : session.ProtocolsAccepted
+          ? ProtocolNames(session.Protocols) + L" (asked for on Windows before 8.1)"
+          : ProtocolNames(session.Protocols) + L" refused by this Windows' WinHTTP: its defaults apply";
+  // A failure after the request went out is the http step's: the handshake itself stood.
+  if (lenient.Error && !lenient.Sent) {
+    s.Fields.push_back({L"offered", offered});
     const bool handshake = lenient.Error == ERROR_WINHTTP_SECURE_FAILURE || lenient.Error == ERROR_WINHTTP_SECURE_CHANNEL_ERROR ||
                            (lenient.SecureFailure & WINHTTP_CALLBACK_STATUS_FLAG_SECURITY_CHANNEL_ERROR);
     if (handshake)
-      Fail(s, L"the TLS handshake with " + HostPort(t.Host, t.Port) + L" failed: " + SystemText(lenient.Error),
+      Fail(s, L"the TLS handshake with " + HostPort(t.Host, t.Port) + L" failed (offered: " + offered + L"): " +
+                  SystemText(lenient.Error),
            L"Windows и сервер банка не договорились о протоколе: вероятно, TLS 1.2 выключен в этой Windows. Установите "
                L"обновления Windows (для Windows 7 — поддержку TLS 1.2 в WinHTTP) и включите TLS 1.2 в настройках "
                L"SCHANNEL, затем перезагрузите компьютер.",
@@ -476,6 +668,7 @@ TDoctorStep TlsStep(const TDoctorTarget& t, const std::wstring& Through, TProbe&
     return s;
   }
   if (!lenient.Cert) {
+    s.Fields.push_back({L"offered", offered});
     Fail(s, L"the handshake succeeded, but the system shows no server certificate",
          L"Windows не показывает сертификат сервера: обратитесь в поддержку с этим отчётом.",
          L"Windows does not show the server's certificate: send this report to support.");
@@ -488,9 +681,14 @@ TDoctorStep TlsStep(const TDoctorTarget& t, const std::wstring& Through, TProbe&
   s.Fields.push_back({L"issuer", issuer});
   s.Fields.push_back({L"expires", expires});
 
-  // The protocol, from a handshake of our own with the system's TLS (Schannel) and its
-  // defaults, which the driver's requests use too. Not through a named proxy.
-  std::wstring protocol = Through.empty() ? HandshakeProtocol(t) : L"not checked (through a proxy)";
+  // The protocol, from a handshake of our own with the system's TLS (Schannel), offering what
+  // the driver's WinHTTP offers. Not through a proxy.
+  THandshake handshake;
+  if (Through.empty())
+    handshake = HandshakeProtocol(t, AAddress, ALength, protocols);
+  else
+    handshake.Protocol = L"not checked (through a proxy)";
+  const std::wstring& protocol = handshake.Protocol;
   s.Fields.insert(s.Fields.begin(), TDoctorField{L"protocol", protocol});
 
   // Judged as the driver's requests judge it: the system's chain and the SSL policy for this name.
@@ -539,6 +737,8 @@ TDoctorStep TlsStep(const TDoctorTarget& t, const std::wstring& Through, TProbe&
   else if (policyError)
     trusted = L"no: " + SystemText(policyError);
   s.Fields.push_back({L"trusted", trusted});
+  s.Fields.push_back({L"offered", offered});
+  if (!handshake.Enabled.empty()) s.Fields.push_back({L"handshake_offered", handshake.Enabled});
   const std::wstring facts = protocol + L", certificate " + subject + L", issued by " + issuer + L", expires " + expires;
   if (expired || early) {
     Fail(s, facts + L": " + (expired ? L"the certificate has expired" : L"the certificate is not valid yet"),
@@ -573,6 +773,38 @@ TDoctorStep TlsStep(const TDoctorTarget& t, const std::wstring& Through, TProbe&
   } else {
     s.Text = facts + L", trusted";
   }
+  return s;
+}
+
+// The answer to the Host URL's GET: any HTTP status will do (the bank's operations are POST
+// requests); no answer fails here, and the bank is not asked.
+TDoctorStep HttpStep(const TDoctorTarget& t, const std::wstring& Through, const TProbe& p) {
+  TDoctorStep s{L"http"};
+  const std::wstring where = HostPort(t.Host, t.Port);
+  const std::wstring scheme = t.Secure ? L"HTTPS" : L"HTTP";
+  if (!p.Error) {
+    s.Text = where + L" answers over " + scheme + L": status " + Num(p.Status) + L" to GET " + t.Path + L" in " +
+             Num(static_cast<long long>(p.Ms)) + L" ms";
+    s.Fields.push_back({L"status", Num(p.Status)});
+    return s;
+  }
+  const std::wstring text = L"no answer over " + scheme + L" from " + where + L": " + SystemText(p.Error);
+  if (!Through.empty())
+    Fail(s, text,
+         L"Прокси-сервер " + Through + L" не передаёт ответ банка: попросите администратора разрешить " + scheme +
+             L" к " + t.Host + L" через прокси.",
+         L"The proxy " + Through + L" passes no answer of the bank: ask the administrator to allow " + scheme + L" to " +
+             t.Host + L" through it.");
+  else if (t.Secure)
+    Fail(s, text,
+         L"Сервер принял соединение TLS, но не ответил на запрос. Повторите проверку позже; если ошибка повторяется, "
+             L"передайте этот отчёт в поддержку банка (а если соединения проверяет антивирус, — и его администратору).",
+         L"The server took the TLS connection but did not answer the request. Try again later; if it happens again, "
+             L"send this report to the bank's support (and to the administrator of an antivirus that inspects "
+             L"connections).");
+  else
+    Fail(s, text, L"Сервер принимает соединение, но не отвечает по HTTP: проверьте схему и порт в настройке Host.",
+         L"The server takes the connection but does not answer HTTP: check the scheme and port in the Host setting.");
   return s;
 }
 
@@ -686,6 +918,29 @@ std::wstring DoctorProxyFor(const std::wstring& List, const std::wstring& Bypass
   return any;
 }
 
+TDoctorStep DoctorTcpStep(const std::wstring& Host, unsigned Port, const std::vector<std::wstring>& Addresses,
+                          bool AProxy, unsigned ABudgetMs) {
+  WSADATA wsa;
+  WSAStartup(MAKEWORD(2, 2), &wsa);
+  std::vector<sockaddr_storage> list;
+  std::vector<int> lengths;
+  for (const std::wstring& a : Addresses) {
+    sockaddr_storage ss{};
+    int len = sizeof ss;
+    std::wstring text = a;
+    if (WSAStringToAddressW(text.data(), a.find(L':') != std::wstring::npos ? AF_INET6 : AF_INET, nullptr,
+                            reinterpret_cast<sockaddr*>(&ss), &len) == 0) {
+      list.push_back(ss);
+      lengths.push_back(len);
+    }
+  }
+  sockaddr_storage connected{};
+  int connectedLength = 0;
+  TDoctorStep s = TcpStep(Host, Port, AProxy, list, lengths, connected, connectedLength, ABudgetMs);
+  WSACleanup();
+  return s;
+}
+
 std::vector<TDoctorStep> DoctorNetworkSteps(const std::wstring& Url) {
   std::vector<TDoctorStep> steps;
   TDoctorTarget t;
@@ -696,38 +951,36 @@ std::vector<TDoctorStep> DoctorNetworkSteps(const std::wstring& Url) {
   steps.push_back(ProxyStep(t, through));
   if (!steps.back().Ok) return steps;
 
-  // Through a named proxy the computer connects to the proxy, not to the bank.
+  // Through a proxy the computer connects to the proxy, not to the bank.
   std::wstring host = t.Host;
   unsigned port = t.Port;
+  bool viaProxy = false;
   if (!through.empty()) {
     TDoctorTarget proxy;
     TDoctorStep ignored;
     if (DoctorParseUrl(L"http://" + through, proxy, ignored)) {
       host = proxy.Host;
       port = proxy.Port;
+      viaProxy = true;
     }
   }
   WSADATA wsa;
   WSAStartup(MAKEWORD(2, 2), &wsa);
   std::vector<sockaddr_storage> addresses;
   std::vector<int> lengths;
-  steps.push_back(NameStep(host, addresses, lengths));
-  if (steps.back().Ok) steps.push_back(TcpStep(host, port, addresses, lengths));
+  sockaddr_storage connected{};
+  int connectedLength = 0;
+  steps.push_back(NameStep(host, viaProxy, addresses, lengths));
+  if (steps.back().Ok) steps.push_back(TcpStep(host, port, viaProxy, addresses, lengths, connected, connectedLength));
   WSACleanup();
   if (!steps.back().Ok) return steps;
 
   TProbe probe;
-  steps.push_back(TlsStep(t, through, probe));
+  steps.push_back(TlsStep(t, through, connected, connectedLength, probe));
   if (!steps.back().Ok) return steps;
-  if (!t.Secure) Probe(t, false, 0, probe);
-  if (probe.Error) {
-    TDoctorStep s{L"clock"};
-    Fail(s, L"no answer over HTTP from " + HostPort(t.Host, t.Port) + L": " + SystemText(probe.Error),
-         L"Сервер принимает соединение, но не отвечает по HTTP: проверьте схему и порт в настройке Host.",
-         L"The server takes the connection but does not answer HTTP: check the scheme and port in the Host setting.");
-    steps.push_back(s);
-    return steps;
-  }
+  if (!t.Secure) Probe(t, false, probe);
+  steps.push_back(HttpStep(t, through, probe));
+  if (!steps.back().Ok) return steps;
   steps.push_back(ClockStep(probe));
   return steps;
 }

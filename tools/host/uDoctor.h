@@ -14,7 +14,7 @@ struct TDoctorField {
 struct TDoctorStep {
   TDoctorStep() = default;
   explicit TDoctorStep(std::wstring AName) : Name(std::move(AName)) {}
-  std::wstring Name;  // url, proxy, name, tcp, tls, clock, bank
+  std::wstring Name;  // url, proxy, name, tcp, tls, http, clock, bank
   bool Ok = true;
   std::wstring Text;                // what was found, one line
   std::wstring AdviceRu, AdviceEn;  // what to do, when it failed
@@ -38,8 +38,17 @@ bool DoctorParseUrl(const std::wstring& Url, TDoctorTarget& Target, TDoctorStep&
 std::wstring DoctorProxyFor(const std::wstring& ProxyList, const std::wstring& Bypass, bool Secure,
                             const std::wstring& Host);
 
+// The tcp step on its own: a connection to Port at the first of Addresses (numeric, in the
+// order given) that takes one, within ABudgetMs for the whole step (15 s in the check).
+// AProxy: the addresses are the proxy's.
+TDoctorStep DoctorTcpStep(const std::wstring& Host, unsigned Port, const std::vector<std::wstring>& Addresses,
+                          bool AProxy, unsigned ABudgetMs);
+
 // Every network step in order, stopping at the first one that leaves the next without ground
 // (the clock's failure does not). The steps' failures are the connection's, never the driver's.
+// The way is the driver's: its WinHTTP session (bank's OpenWinHttpSession: proxy, TLS
+// protocols), and where that session follows a proxy script, the name and tcp steps go to
+// the proxy the script gives for the Host URL.
 std::vector<TDoctorStep> DoctorNetworkSteps(const std::wstring& Url);
 
 }  // namespace hostconsole

@@ -23,7 +23,7 @@ enum TExitCode : int {
   exDeviceState = 3,  // the device is not enabled (70), or the settings dialog was cancelled (201)
   exBadRequest = 4,   // the driver refused the input or the command (1003, 1004)
   exNoDriver = 5,     // the driver could not be created or called
-  exConnection = 6,   // doctor: the way to the bank failed (address, name, connection, proxy, TLS, clock)
+  exConnection = 6,   // doctor: the way to the bank failed (address, proxy, name, connection, TLS, HTTP, clock)
 };
 
 int ExitCodeOfResult(int32_t ResultCode) noexcept;

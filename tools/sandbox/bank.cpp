@@ -362,6 +362,24 @@ Answer Bank::Control(const Request& ARequest) {
     it->second.Status = *status;
     return JsonAnswer(200, ok);
   }
+  // Proxy scripts (PAC files) for clients that follow a proxy auto-configuration URL; kept by
+  // name, so tests running at once each have their own.
+  if (parts.size() == 2 && parts[0] == "pac" && !parts[1].empty()) {
+    if (body) {
+      const auto script = body->GetString("Script");
+      if (!script) return ControlError(400, "Script (a string) is required");
+      FProxyScripts[parts[1]] = *script;
+      return JsonAnswer(200, ok);
+    }
+    if (ARequest.Method == "GET") {
+      auto it = FProxyScripts.find(parts[1]);
+      if (it == FProxyScripts.end()) return ControlError(404, "no proxy script " + parts[1]);
+      Answer a;
+      a.ContentType = "application/x-ns-proxy-autoconfig";
+      a.Body = it->second;
+      return a;
+    }
+  }
   if (parts.size() == 3 && parts[0] == "terminals") {
     auto it = FTerminals.find(parts[1]);
     if (it == FTerminals.end()) return ControlError(404, "no terminal " + parts[1]);

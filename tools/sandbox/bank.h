@@ -79,6 +79,7 @@ class Bank {
   std::mutex FLock;
   std::map<std::string, Terminal> FTerminals;
   std::map<std::string, Payment> FPayments;
+  std::map<std::string, std::string> FProxyScripts;  // name -> PAC file text
   uint64_t FNextPayment = 0;
 };
 
