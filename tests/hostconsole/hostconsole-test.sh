@@ -165,6 +165,10 @@ case "$WHAT" in
     grep -q '"Password":"\*\*\*"' out.txt || { echo "FAIL: the password is shown masked"; failures=$((failures + 1)); }
     run 2 "unknown setting 'Colour'" settings Colour=red
     run 2 'takes a whole number' settings WaitTimeout=soon
+    # A user name and password typed into the Host address are never shown back.
+    run 0 '"Host":"\*\*\*@127\.0\.0\.1/v2"' --json settings "Host=alice:SeCrEt-$$@127.0.0.1/v2"
+    grep -q "SeCrEt-$$" out.txt && { echo "FAIL: settings repeated the password of a Host URL"; failures=$((failures + 1)); }
+    run 0 '"command":"settings","ok":true' --json settings "Host=$http/v2"
     run 0 '"command":"info","ok":true,"TypeName":"FastPaymentSystem"' --json info
     run 0 '"command":"check","ok":true' --json check
     run 0 '"command":"refund","ok":true' --json session "register 12.34 Заказ" 'pay $QR' 'status $QR' 'refund 2.34 $PAYMENT'

@@ -601,6 +601,8 @@ private:
       std::wstring value;
       if (s.Id == L"Password")
         value = Str(s.Value).empty() ? L"" : L"***";
+      else if (s.Id == L"Host")
+        value = ShownUrl(Str(s.Value));
       else if (s.Value.Type() == VT_BOOL)
         value = s.Value.Get().boolVal ? L"true" : L"false";
       else
@@ -746,16 +748,6 @@ private:
     if (r.Code) return Fail(L"unregister", r.Code, r.Text);
     Report(L"unregister", {{L"QrCodeID", args[0]}});
     return exOK;
-  }
-
-  // A Host URL as shown: a user name or password in it is never repeated.
-  static std::wstring ShownUrl(const std::wstring& url) {
-    const size_t scheme = url.find(L"://");
-    const size_t start = scheme == std::wstring::npos ? 0 : scheme + 3;
-    const size_t end = url.find_first_of(L"/?#", start);
-    const size_t at = url.substr(0, end).rfind(L'@');
-    if (at == std::wstring::npos || at < start) return url;
-    return url.substr(0, start) + L"***@" + url.substr(at + 1);
   }
 
   // The bank's step: the driver's own device test through the host's methods (Enable, a QR

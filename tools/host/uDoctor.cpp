@@ -21,6 +21,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/uStrings.h"
+#include "uHTTPClient.h"
 #include "uWinHttpSession.h"
 
 namespace hostconsole {
@@ -838,15 +840,32 @@ TDoctorStep ClockStep(const TProbe& p) {
 
 }  // namespace
 
+std::wstring ShownUrl(const std::wstring& Url) {
+  try {
+    return Utf8ToUtf16(bank::MaskUrlCredentials(Utf16ToUtf8(Url)));
+  } catch (...) {
+    return L"***";  // a text that does not convert is not shown
+  }
+}
+
 bool DoctorParseUrl(const std::wstring& Url, TDoctorTarget& t, TDoctorStep& s) {
   s.Name = L"url";
   const auto bad = [&](const std::wstring& why) {
-    Fail(s, L"the Host setting '" + Url + L"' " + why,
+    Fail(s, L"the Host setting '" + ShownUrl(Url) + L"' " + why,
          L"Исправьте настройку Host: адрес API банка вида https://bank.example/v2, без имени пользователя и пароля.",
          L"Fix the Host setting: the bank API's address, like https://bank.example/v2, without a user name or password.");
     return false;
   };
   if (Url.empty()) return bad(L"is empty");
+  // The credentials themselves are never repeated; with a scheme or without one.
+  if (bank::UrlHasCredentials(Utf16ToUtf8(Url))) {
+    Fail(s, L"the Host setting carries a user name or password",
+         L"Уберите имя пользователя и пароль из настройки Host: драйвер не отправляет такой адрес; данные терминала "
+             L"задаются настройками TerminalKey и Password.",
+         L"Remove the user name and password from the Host setting: the driver refuses such an address; the terminal's "
+             L"credentials are the settings TerminalKey and Password.");
+    return false;
+  }
   const size_t colon = Url.find(L"://");
   if (colon == std::wstring::npos) return bad(L"has no scheme (https://)");
   const std::wstring scheme = Lower(Url.substr(0, colon));
@@ -855,15 +874,6 @@ bool DoctorParseUrl(const std::wstring& Url, TDoctorTarget& t, TDoctorStep& s) {
   size_t end = Url.find_first_of(L"/?#", colon + 3);
   if (end == std::wstring::npos) end = Url.size();
   const std::wstring authority = Url.substr(colon + 3, end - colon - 3);
-  // The credentials themselves are never repeated.
-  if (authority.find(L'@') != std::wstring::npos) {
-    Fail(s, L"the Host setting carries a user name or password",
-         L"Уберите имя пользователя и пароль из настройки Host: драйвер не отправляет такой адрес; данные терминала "
-             L"задаются настройками TerminalKey и Password.",
-         L"Remove the user name and password from the Host setting: the driver refuses such an address; the terminal's "
-             L"credentials are the settings TerminalKey and Password.");
-    return false;
-  }
   std::wstring host, port;
   if (!authority.empty() && authority[0] == L'[') {
     const size_t close = authority.find(L']');

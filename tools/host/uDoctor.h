@@ -31,6 +31,8 @@ struct TDoctorTarget {
 
 // Reads Host as the driver's transport does: http or https, a host, a port 1..65535, no user
 // name or password. False with the step's failure otherwise.
+// A Host URL as the console shows it: its user name and password written as ***@.
+std::wstring ShownUrl(const std::wstring& Url);
 bool DoctorParseUrl(const std::wstring& Url, TDoctorTarget& Target, TDoctorStep& Step);
 
 // The proxy a named-proxy list (WinHTTP's "host:port" or "http=a:1;https=b:2" form) gives for
