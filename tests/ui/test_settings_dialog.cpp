@@ -406,6 +406,60 @@ TEST_F(SettingsDialogFixture, TheDebugLogMenuFollowsTheSettingAsTheMenuOpens) {
   });
 }
 
+TEST_F(SettingsDialogFixture, OpenCurrentLogFindsTodaysFileWhereTheLogIsWrittenDefaultFolderIncluded) {
+  // Application data and the day are the test's own, so the default folder is a fresh one.
+  TScratchFolder appData;
+  TLogSeams seams;
+  seams.Clock({Moment(2033, 1, 2, 10, 0, 0, 0)});
+  seams.SpecialFolders(appData.Path(), L"");
+  const std::wstring defaultDir = appData.Path() + ExtractFileBaseName(ThisModuleFileName()) + L"\\";
+  const struct {
+    const wchar_t* DeviceID;  // D1 has its folder, D2 none
+    bool Enabled;             // the log has written today's file
+    std::wstring Opened;      // "" : not found
+  } cases[] = {
+      {L"D1", true, Dir.Path() + L"D1\\Debug_2033.01.02.log"},
+      {L"D2", true, defaultDir + L"Debug_2033.01.02.log"},
+      {L"D2", false, L""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf16ToUtf8(c.DeviceID) + (c.Enabled ? " enabled" : " never enabled"));
+    Driver->SetDebugLogEnabled(false);  // the calls below write no trace of their own
+    TScratchFolder::RemoveTree(defaultDir);
+    TVariant description, id = TVariant::FromString(c.DeviceID);
+    ASSERT_EQ(InvokeByName(Driver, L"Open", {ByVal(id), VariantRefTo(description)}).Result.Get().boolVal,
+              VARIANT_TRUE);
+    Driver->SetSettingValue(L"DebugLogEnabled", TVariant::FromBool(true));
+    if (c.Enabled) {
+      ASSERT_EQ(Driver->Enable(), 0);
+      ASSERT_EQ(Driver->Disable(), 0);
+    }
+    std::vector<std::wstring> opened;  // on the dialog's thread, read after it closed
+    TScopedHook shell(SetShellOpenCall, [&](HWND, const std::wstring& file) { opened.push_back(file); });
+    std::wstring boxText;
+    ShowSettingsDlg([&](HWND dialog) {
+      Click(dialog, IDM_OPENCURRENTLOG);
+      if (c.Opened.empty()) {
+        HWND box = WaitDialog(L"Ошибка");
+        ASSERT_NE(box, nullptr);
+        boxText = MessageBoxText(box);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        WaitGone(box);
+      }
+      Click(dialog, IDCANCEL);
+      WaitGone(dialog);
+    });
+    if (c.Opened.empty()) {
+      EXPECT_TRUE(opened.empty());
+      EXPECT_EQ(boxText, L"Отладочный лог не найден!");
+      EXPECT_FALSE(PathExists(defaultDir)) << "looking for the log made its folder";
+    } else {
+      EXPECT_EQ(opened, std::vector<std::wstring>{c.Opened});
+      EXPECT_TRUE(PathExists(c.Opened));
+    }
+  }
+}
+
 TEST_F(SettingsDialogFixture, ContextHelpPassesTheControlsTextAsAPalePopup) {
   // The viewer's popups do not exist under every system: what the dialog passes is checked.
   struct TCall {
