@@ -127,6 +127,18 @@ int32_t TDriver::OnEnable(std::wstring& ResultDescription) {
   });
 }
 
+std::function<void()> TDriver::KeepProcessState() {
+  const int level = bank::ExchangeLog::LogLevel();
+  const int encoding = bank::ExchangeLog::LogEncoding();
+  const std::string file = bank::ExchangeLog::LogFileName();
+  return [level, encoding, file] {
+    bank::ExchangeLog::SetLogEncoding(encoding);
+    bank::ExchangeLog::SetLogFileName(file);
+    // A stop banner this writes goes to the file the lines went to, not to the one named here.
+    bank::ExchangeLog::SetLogLevel(level);
+  };
+}
+
 int32_t TDriver::OnDisable(std::wstring& ResultDescription) {
   ResultDescription.clear();
   FApi.reset();  // the bank session ends (a running wait keeps its own until it finishes)

@@ -595,21 +595,15 @@ HMENU TfrmCommonSettings::BuildAdditionalMenu() {
 }
 
 void TfrmCommonSettings::RunDeviceTest() {
-  std::wstring message;
+  std::wstring message, restored;
   bool ok = false;
+  int32_t again = TBaseDevice::kOK;
   {
-    FDeviceManager.StoreSettings();
     TWaitCursor cursor;
-    struct TAfterTest {
-      TBaseDevice& Device;
-      ~TAfterTest() {
-        try {
-          Device.Disable();
-        } catch (...) {
-        }
-        Device.RestoreSettings();
-      }
-    } after{FDeviceManager};
+    // The device ends as the test found it (enabled again with the host's own settings when
+    // it was enabled): the host's next payment must not meet a device switched off, or one
+    // running on values nobody confirmed.
+    TDeviceTrial trial(FDeviceManager);
     ok = SavePages();
     if (ok) {
       std::wstring description;
@@ -620,8 +614,10 @@ void TfrmCommonSettings::RunDeviceTest() {
       message = kSSettingsNotWritten;
     }
     if (ok) ok = FDeviceManager.DeviceTest(message);
+    again = trial.Finish(restored);
   }
   if (!ok) ErrorBox(message);
+  if (again != TBaseDevice::kOK) ErrorBox(DescribeResult(again, restored));
 }
 
 void TfrmCommonSettings::ShowSettingsList() {

@@ -10,6 +10,7 @@
 #include "kit/DispatchTestKit.h"
 #include "kit/LogTestKit.h"
 #include "kit/UiTestKit.h"
+#include "bank/uExchangeLog.h"
 #include "fps/uDriver.h"
 #include "host/uComServer.h"
 #include "host/uEquipment.h"
@@ -457,6 +458,83 @@ TEST_F(SettingsDialogFixture, OpenCurrentLogFindsTodaysFileWhereTheLogIsWrittenD
       EXPECT_EQ(opened, std::vector<std::wstring>{c.Opened});
       EXPECT_TRUE(PathExists(c.Opened));
     }
+  }
+}
+
+// The device test on a device the host had enabled: afterwards the host's payment goes through
+// with the settings the host enabled it with, not those the dialog tested and the user
+// cancelled, and the process-wide exchange log is back at its level and file. A device that was
+// disabled stays so.
+TEST_F(SettingsDialogFixture, TheDeviceTestLeavesTheHostsDeviceAndTheExchangeLogAsItFoundThem) {
+  for (const bool enabled : {true, false}) {
+    SCOPED_TRACE(enabled ? "enabled" : "disabled");
+    PointAtSandbox();
+    Sandbox.SetBehaviour(Terminal, "CONFIRMED", 0);
+    Driver->SetSettingValue(L"DebugLogEnabled", TVariant::FromBool(true));
+    TVariant none, out, timeOut = TVariant::FromInt(0);
+    const auto call = [&](const wchar_t* method, const TVariant& in) {
+      return InvokeByName(Driver, method, {ByVal(in), VariantRefTo(out), ByVal(timeOut)}).Result.Get().boolVal ==
+             VARIANT_TRUE;
+    };
+    ASSERT_TRUE(call(L"Enable", none));
+    if (!enabled) {
+      ASSERT_TRUE(call(L"Disable", none));
+    }
+    const int level = bank::ExchangeLog::LogLevel();
+    const std::string logFile = bank::ExchangeLog::LogFileName();
+    ASSERT_EQ(level, bank::ExchangeLog::LevelAll);
+    const std::vector<std::wstring> before = Values();
+
+    // The user tries another terminal, another line length and the logs off, then cancels.
+    const std::string tried = tolvaro::test::TSandbox::UniqueKey("ui");
+    Sandbox.AddTerminal(tried, "другой");
+    int testedLevel = -1;
+    const TShown shown = ShowSettingsDlg([&](HWND dialog) {
+      SetItemText(dialog, IDC_TERMINALKEY, W(tried));
+      SetItemText(dialog, IDC_PASSWORD, L"другой");
+      SetItemText(dialog, IDC_LINELENGTH, L"20");
+      Driver->SetSettingValue(L"DebugLogEnabled", TVariant::FromBool(false));  // as the settings list would
+      Click(dialog, IDM_DEVICETEST);
+      HWND box = WaitDialog(L"Информация");
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(MessageBoxText(box), L"Успешно!");
+      testedLevel = bank::ExchangeLog::LogLevel();
+      PostMessageW(box, WM_COMMAND, IDOK, 0);
+      ASSERT_TRUE(WaitGone(box));
+      Click(dialog, IDCANCEL);
+      EXPECT_TRUE(WaitGone(dialog));
+    });
+    EXPECT_FALSE(shown.Ok);
+    EXPECT_EQ(testedLevel, bank::ExchangeLog::LevelOff) << "the test ran on the dialog's settings";
+    EXPECT_EQ(Sandbox.Payments(tried).size(), 1u);
+
+    EXPECT_EQ(Driver->GetEnabled(), enabled);
+    EXPECT_EQ(Values(), before);
+    EXPECT_EQ(bank::ExchangeLog::LogLevel(), level);
+    EXPECT_EQ(bank::ExchangeLog::LogFileName(), logFile);
+    EXPECT_TRUE(Driver->GetDebugLogEnabled());
+
+    // The host's next payment.
+    if (!enabled) {
+      EXPECT_FALSE(call(L"RegisterQrCode", MakeVariantArray({TVariant::FromDouble(12.34), TVariant::FromString(L"")})));
+      EXPECT_EQ(ItemOf(out, 0).Get().lVal, 70);
+      continue;
+    }
+    ASSERT_TRUE(call(L"RegisterQrCode", MakeVariantArray({TVariant::FromDouble(12.34), TVariant::FromString(L"")})))
+        << Utf16ToUtf8(VariantToString(ItemOf(out, 1).Get()));
+    const TVariant qr = ItemOf(out, 0);
+    ASSERT_TRUE(call(L"Pay", MakeVariantArray({TVariant::FromString(L""), qr})))
+        << Utf16ToUtf8(VariantToString(ItemOf(out, 1).Get()));
+    EXPECT_EQ(VariantToString(ItemOf(out, 1).Get()), VariantToString(qr.Get()));
+    const std::vector<tolvaro::test::TSandboxPayment> payments = Sandbox.Payments(Terminal);
+    ASSERT_EQ(payments.size(), 1u);
+    EXPECT_EQ(payments[0].Status, "CONFIRMED");
+    EXPECT_EQ(payments[0].Amount, 1234);
+    EXPECT_EQ(Driver->LineLength(), 48);
+    // Both logs go on where they were: the Pay traced, the bank's answer to it beside.
+    const std::string bytes = ReadBytes(Utf8ToUtf16(logFile));
+    EXPECT_NE(FromAnsi(bytes).find(L"\t> Pay: \t"), std::wstring::npos);
+    EXPECT_NE(bytes.find("/v2/GetState"), std::string::npos);
   }
 }
 
