@@ -652,7 +652,22 @@ void TfrmCommonSettings::OpenDebugLogDirectory() {
   // The folder the log writer uses, as for the current log.
   const std::wstring folder = DebugLogFolder(FDeviceManager.DeviceFolder, DebugLogNow(), false);
   dialog.lpstrInitialDir = DirectoryExists(folder) ? folder.c_str() : nullptr;
-  dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+  dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+  // The file dialog moves the process's current directory to the folder it browses (the flag
+  // does not stop that for an open dialog): the host's own is put back, whatever the user did.
+  struct TKeepCurrentDirectory {
+    std::wstring Folder;
+    TKeepCurrentDirectory() {
+      const DWORD size = GetCurrentDirectoryW(0, nullptr);
+      if (size == 0) return;
+      Folder.resize(size);
+      const DWORD length = GetCurrentDirectoryW(size, Folder.data());
+      Folder.resize(length < size ? length : 0);
+    }
+    ~TKeepCurrentDirectory() {
+      if (!Folder.empty()) SetCurrentDirectoryW(Folder.c_str());
+    }
+  } keep;
   if (GetOpenFileNameW(&dialog)) ShellOpen(FHandle, file);
 }
 

@@ -2,6 +2,9 @@
 // user: pages and information, OK and Cancel, the device test, the settings list, the menu.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <commdlg.h>
+
 #include <fstream>
 #include <functional>
 #include <set>
@@ -121,6 +124,12 @@ std::vector<std::wstring> MenuCaptions(HMENU Menu) {
     captions.push_back(text[0] ? text : L"-");
   }
   return captions;
+}
+
+// Paths compare without regard to case, as the file system does.
+std::wstring CharLowerText(std::wstring Text) {
+  if (!Text.empty()) CharLowerBuffW(Text.data(), static_cast<DWORD>(Text.size()));
+  return Text;
 }
 
 // Whether "Справка" had a picture, the last time a menu was read.
@@ -437,7 +446,9 @@ TEST_F(SettingsDialogFixture, OpenCurrentLogFindsTodaysFileWhereTheLogIsWrittenD
     }
     std::vector<std::wstring> opened;  // on the dialog's thread, read after it closed
     TScopedHook shell(SetShellOpenCall, [&](HWND, const std::wstring& file) { opened.push_back(file); });
-    std::wstring boxText;
+    std::wstring boxText, startedIn;
+    wchar_t current[MAX_PATH] = L"";
+    GetCurrentDirectoryW(MAX_PATH, current);
     ShowSettingsDlg([&](HWND dialog) {
       Click(dialog, IDM_OPENCURRENTLOG);
       if (c.Opened.empty()) {
@@ -447,16 +458,39 @@ TEST_F(SettingsDialogFixture, OpenCurrentLogFindsTodaysFileWhereTheLogIsWrittenD
         PostMessageW(box, WM_COMMAND, IDOK, 0);
         WaitGone(box);
       }
+      // The folder command's file dialog starts in the same folder.
+      Click(dialog, IDM_OPENLOGFOLDER);
+      HWND files = nullptr;
+      const auto until = std::chrono::steady_clock::now() + kBound;
+      while (!files && std::chrono::steady_clock::now() < until) {
+        for (HWND w : TopWindows(L"#32770"))
+          if (w != dialog) files = w;
+        Sleep(50);
+      }
+      ASSERT_NE(files, nullptr) << "no file dialog came up";
+      Sleep(200);
+      wchar_t folder[MAX_PATH] = L"";
+      SendMessageW(files, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(folder));
+      startedIn = IncludeTrailingPathDelimiter(folder);
+      PostMessageW(files, WM_COMMAND, IDCANCEL, 0);
+      WaitGone(files);
+      Sleep(200);
       Click(dialog, IDCANCEL);
       WaitGone(dialog);
     });
+    wchar_t after[MAX_PATH] = L"";
+    GetCurrentDirectoryW(MAX_PATH, after);
+    EXPECT_STREQ(after, current) << "the host's current directory";
+    const auto folderOf = [](const std::wstring& file) { return file.substr(0, file.find_last_of(L'\\') + 1); };
     if (c.Opened.empty()) {
       EXPECT_TRUE(opened.empty());
       EXPECT_EQ(boxText, L"Отладочный лог не найден!");
+      EXPECT_NE(CharLowerText(startedIn), CharLowerText(defaultDir));
       EXPECT_FALSE(PathExists(defaultDir)) << "looking for the log made its folder";
     } else {
       EXPECT_EQ(opened, std::vector<std::wstring>{c.Opened});
       EXPECT_TRUE(PathExists(c.Opened));
+      EXPECT_EQ(CharLowerText(startedIn), CharLowerText(folderOf(c.Opened)));
     }
   }
 }
