@@ -45,6 +45,10 @@ class TExchangeLogState {
   std::mutex FLock;
   bool FBannerWritten = false;
   std::string FFileName;
+  // The file the lines since the start banner went to: the stop banner closes them there,
+  // whatever the name is set to since. Resolving the name again could make the default
+  // folder (opened to every user) just to say the log stopped.
+  std::string FFileInUse;
   std::function<std::string()> FAppData;
 
   std::string FileNameLocked(const ExchangeLogPlatform::TLocalTime& ANow) {
@@ -80,7 +84,8 @@ class TExchangeLogState {
   }
 
   void WriteStopBanner(bool AWaitForLock = true) {
-    WriteRaw(FileNameLocked(ExchangeLogPlatform::Now()), StopBanner, AWaitForLock);
+    WriteRaw(FFileInUse, StopBanner, AWaitForLock);
+    FFileInUse.clear();
   }
 };
 
@@ -133,6 +138,7 @@ void Log(std::string_view ASource, std::string_view AMessage, TLogMessageLevel A
       s.WriteStartBanner(file);
       s.FBannerWritten = true;
     }
+    s.FFileInUse = file;
     s.WriteRaw(file, line);
   } catch (...) {
     // Out of memory while building the line: the line is dropped.

@@ -27,7 +27,8 @@ void Log(std::string_view ASource, std::string_view AMessage, TLogMessageLevel A
 // Whether a line of this level would be written now (lets callers skip building it).
 bool Selects(TLogMessageLevel AMessageLevel) noexcept;
 
-// Going from on to off after the start banner appends the stop banner.
+// Going from on to off after the start banner appends the stop banner, to the file the last
+// line went to (a name set since does not count, and no folder is made for it).
 void SetLogLevel(int ALevel) noexcept;
 int LogLevel() noexcept;
 void SetLogEncoding(int AEncoding) noexcept;

@@ -198,9 +198,11 @@ int32_t TBaseDevice::Enable(std::wstring& ResultDescription) {
   // Switching the log on writes its header; a changed setting takes effect here, not before.
   SetDebugLogEnabled(GetSettingValueBool(kSettingDebugLogEnabled));
   const int32_t code = OnEnable(ResultDescription);
-  if (code == kOK)
+  if (code == kOK) {
     FDeviceState = dsEnabled;
-  else if (ResultDescription.empty())
+    FEnabledSettings.clear();
+    for (const TSettingStruct& s : FSettingList) FEnabledSettings.push_back({s.ID, s.Value});
+  } else if (ResultDescription.empty())
     ResultDescription = GetDriverResultDescription(code);
   return code;
 }
@@ -412,6 +414,75 @@ void TBaseDevice::RestoreSettings() {
   for (const TShortSettingStruct& entry : FBufSettings)
     if (TSettingStruct* s = FindSetting(entry.ID)) s->Value = entry.Value;
   FBufSettings.clear();
+}
+
+// ---------------------------------------------------------------------------------------------
+// A trial of edited settings on the live device
+
+namespace {
+void PutValues(TBaseDevice& Device, const std::vector<TShortSettingStruct>& Values) {
+  for (const TShortSettingStruct& entry : Values)
+    if (TSettingStruct* s = Device.FindSetting(entry.ID)) s->Value = entry.Value;
+}
+}  // namespace
+
+TDeviceTrial::TDeviceTrial(TBaseDevice& Device)
+    : FDevice(Device),
+      FState(Device.FDeviceState),
+      FEnabledSettings(Device.FEnabledSettings),
+      FDebugLogEnabled(Device.GetDebugLogEnabled()),
+      FDebugLogDir(Device.FDebugLogDir),
+      FRestoreProcessState(Device.KeepProcessState()) {
+  for (const TSettingStruct& s : Device.FSettingList) FValues.push_back({s.ID, s.Value});
+}
+
+TDeviceTrial::~TDeviceTrial() {
+  std::wstring ignored;
+  Finish(ignored);
+}
+
+int32_t TDeviceTrial::Finish(std::wstring& ResultDescription) noexcept {
+  ResultDescription.clear();
+  if (FFinished) return TBaseDevice::kOK;
+  FFinished = true;
+  int32_t code = TBaseDevice::kOK;
+  try {
+    FDevice.Disable();
+  } catch (...) {
+  }
+  if (FState == dsEnabled) {
+    // With the values the host's own last Enable took, not those the trial wrote.
+    code = FDevice.Guarded(ResultDescription, [&] {
+      PutValues(FDevice, FEnabledSettings);
+      std::wstring description;
+      const int32_t enabled = FDevice.Enable(description);
+      ResultDescription = description;
+      return enabled;
+    });
+    if (code != TBaseDevice::kOK) {
+      // Not enabled with settings the host never confirmed.
+      try {
+        FDevice.Disable();
+      } catch (...) {
+      }
+      FDevice.FDeviceState = dsInited;
+    }
+  } else {
+    // A disable that failed must not leave the device running on the trial's settings.
+    FDevice.FDeviceState = FState;
+  }
+  try {
+    PutValues(FDevice, FValues);
+    FDevice.FEnabledSettings = FEnabledSettings;
+    FDevice.FDebugLogDir = FDebugLogDir;
+    FDevice.SetDebugLogEnabled(FDebugLogEnabled);
+  } catch (...) {
+  }
+  try {
+    if (FRestoreProcessState) FRestoreProcessState();
+  } catch (...) {
+  }
+  return code;
 }
 
 // ---------------------------------------------------------------------------------------------

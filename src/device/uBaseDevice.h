@@ -142,6 +142,10 @@ public:
   virtual int32_t Enable(std::wstring& ResultDescription);
   virtual int32_t Enable();
   virtual int32_t Disable();
+  // What the device keeps for the whole process rather than in itself (the driver: the
+  // exchange log's level, encoding and file), read now; calling the result puts it back. Empty
+  // when there is nothing.
+  virtual std::function<void()> KeepProcessState() { return {}; }
 
 protected:
   ~TBaseDevice() override;
@@ -153,6 +157,8 @@ protected:
   std::wstring TraceDataText(const std::wstring& MethodName, TTraceData Kind, const VARIANT& Data) override;
 
   TDeviceState FDeviceState = dsCreated;
+  // Every setting's value as the last successful Enable took it.
+  std::vector<TShortSettingStruct> FEnabledSettings;
   std::vector<HWND> FWindows;
   std::wstring FModelsFolder;
   std::vector<TShortSettingStruct> FBufSettings;
@@ -162,6 +168,8 @@ protected:
   TDeviceInfoStruct FDeviceInfo;
 
 private:
+  friend class TDeviceTrial;
+
   // Host method handlers.
   TVariant InitMethod(TVariantArray& Params);
   TVariant OpenMethod(TVariantArray& Params);
@@ -180,4 +188,33 @@ private:
   TVariant CallEqManager(const wchar_t* Method, std::vector<VARIANT> Args, bool IdByReference = false);
   // A copy of a settings table whose secret values show as the mask.
   TVariant MaskedSettingsTable(const VARIANT& Table) const;
+};
+
+// A trial of the settings being edited on the live device: the settings dialog's device test
+// writes them into the settings and enables the device with them. Made before the trial;
+// Finish (or the destructor) then leaves the device as the trial found it, so the host's next
+// call meets the device it had: disabled, or enabled again with the settings its last Enable
+// took (what the host confirmed, not what the dialog holds); every setting's value, the debug
+// log's switch and folder, and what the device keeps process-wide (KeepProcessState) as they
+// were.
+class TDeviceTrial {
+public:
+  explicit TDeviceTrial(TBaseDevice& Device);
+  ~TDeviceTrial();
+  TDeviceTrial(const TDeviceTrial&) = delete;
+  TDeviceTrial& operator=(const TDeviceTrial&) = delete;
+
+  // Puts everything back (once); the result code of enabling again, with its description
+  // (kOK when the device was not enabled). Never throws.
+  int32_t Finish(std::wstring& ResultDescription) noexcept;
+
+private:
+  TBaseDevice& FDevice;
+  bool FFinished = false;
+  TDeviceState FState;
+  std::vector<TShortSettingStruct> FValues;
+  std::vector<TShortSettingStruct> FEnabledSettings;
+  bool FDebugLogEnabled;
+  std::wstring FDebugLogDir;
+  std::function<void()> FRestoreProcessState;
 };

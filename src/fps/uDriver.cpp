@@ -117,17 +117,12 @@ void TDriver::OnDestroy() {
 
 int32_t TDriver::OnEnable(std::wstring& ResultDescription) {
   return Guarded(ResultDescription, [&]() -> int32_t {
-    // The exchange log shares the debug log's day file: the device folder when it exists,
-    // else the default folder the debug log falls back to. That one is made (and opened to
-    // every user) only when the log is on: its lines are written from this Enable on.
+    // The exchange log shares the debug log's day file, wherever the debug log writes it. The
+    // default folder is made (and opened to every user) only when the log is on: its lines are
+    // written from this Enable on. With the log off the file is only named: nothing goes to it.
     const bool logOn = GetSettingValueBool(kSettingDebugLogEnabled);
-    SYSTEMTIME today{};
-    GetLocalTime(&today);
-    const std::wstring folder = !DeviceFolder.empty() && DirectoryExists(DeviceFolder) ? DeviceFolder
-                                : logOn                                                ? DefaultDebugLogDir()
-                                                                                       : std::wstring();
     bank::ExchangeLog::SetLogEncoding(bank::ExchangeLog::EncodingAnsi);
-    bank::ExchangeLog::SetLogFileName(folder.empty() ? std::string() : U8(DebugLogFileName(folder, today)));
+    bank::ExchangeLog::SetLogFileName(U8(DebugLogFile(DeviceFolder, DebugLogNow(), logOn)));
 
     FDevice->SetDeviceFolder(U8(DeviceFolder));
     FDevice->SetBaseURL(U8(GetSettingValueStr(kSettingHost)));
@@ -142,6 +137,18 @@ int32_t TDriver::OnEnable(std::wstring& ResultDescription) {
     FApi = FDevice->GetApi();
     return kOK;
   });
+}
+
+std::function<void()> TDriver::KeepProcessState() {
+  const int level = bank::ExchangeLog::LogLevel();
+  const int encoding = bank::ExchangeLog::LogEncoding();
+  const std::string file = bank::ExchangeLog::LogFileName();
+  return [level, encoding, file] {
+    bank::ExchangeLog::SetLogEncoding(encoding);
+    bank::ExchangeLog::SetLogFileName(file);
+    // A stop banner this writes goes to the file the lines went to, not to the one named here.
+    bank::ExchangeLog::SetLogLevel(level);
+  };
 }
 
 int32_t TDriver::OnDisable(std::wstring& ResultDescription) {

@@ -43,6 +43,8 @@ public:
 
   bool DeviceTest(std::wstring& ResultDescription) override;
   void OnSetDeviceInfo() override;
+  // The exchange log's level, encoding and file: process-wide, set by every Enable.
+  std::function<void()> KeepProcessState() override;
 
   // The bank interface obtained at the last successful Enable; raises "Устройство не включено"
   // before the first one.

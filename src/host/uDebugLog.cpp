@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include <cwchar>
+#include <mutex>
 #include <vector>
 
 #include "platform/uExceptions.h"
@@ -144,7 +145,9 @@ std::wstring SpecialFolder(int csidl) {
 void SetDebugLogClock(std::function<SYSTEMTIME()> Clock) { ClockSeam() = std::move(Clock); }
 void SetDebugLogSpecialFolders(std::function<std::wstring(int)> Lookup) { SpecialFolderSeam() = std::move(Lookup); }
 
-std::wstring DefaultDebugLogDir() {
+namespace {
+// The default folder's name, not made: "" when there is none.
+std::wstring DefaultFolderName() {
   // Common application data first, so that every user of the machine logs into one place;
   // the user's own folder when the common one is not to be had; no third attempt.
   std::wstring base = SpecialFolder(CSIDL_COMMON_APPDATA);
@@ -155,14 +158,61 @@ std::wstring DefaultDebugLogDir() {
   // Without our own name the folder would be the application-data root itself, which must
   // never be given to Everyone.
   if (moduleName.empty()) return {};
-  const std::wstring folder = IncludeTrailingPathDelimiter(IncludeTrailingPathDelimiter(base) + moduleName);
-  if (!ForceDirectories(folder)) return folder;  // the write will fail and drop the line
+  return IncludeTrailingPathDelimiter(IncludeTrailingPathDelimiter(base) + moduleName);
+}
+
+// The folder last made and opened to Everyone, and the day it was: while it stays, the lines
+// of that day skip the rights (a read and a rewrite of the folder's ACL for every line). The
+// wait threads write too, hence the lock.
+struct TPreparedFolder {
+  std::mutex Lock;
+  std::wstring Folder;
+  WORD Year = 0, Month = 0, Day = 0;
+};
+TPreparedFolder& PreparedFolder() {
+  static TPreparedFolder prepared;
+  return prepared;
+}
+
+void PrepareDefaultFolder(const std::wstring& Folder, const SYSTEMTIME& Day) {
+  TPreparedFolder& prepared = PreparedFolder();
+  std::lock_guard<std::mutex> guard(prepared.Lock);
+  const bool sameDay = prepared.Year == Day.wYear && prepared.Month == Day.wMonth && prepared.Day == Day.wDay;
+  if (sameDay && prepared.Folder == Folder && DirectoryExists(Folder)) return;
+  prepared.Folder.clear();
+  if (!ForceDirectories(Folder)) return;  // the write will fail and drop the line
   try {
-    GrantEveryoneFullAccess(folder);
+    GrantEveryoneFullAccess(Folder);
   } catch (...) {
-    // The folder exists and we can write to it: rights we could not widen do not cost the line.
+    // The folder exists and we can write to it: rights we could not widen do not cost the
+    // line. They are tried again with the next line.
+    return;
   }
+  prepared.Folder = Folder;
+  prepared.Year = Day.wYear;
+  prepared.Month = Day.wMonth;
+  prepared.Day = Day.wDay;
+}
+}  // namespace
+
+SYSTEMTIME DebugLogNow() { return Now(); }
+
+std::wstring DefaultDebugLogDir() {
+  const std::wstring folder = DefaultFolderName();
+  if (!folder.empty()) PrepareDefaultFolder(folder, Now());
   return folder;
+}
+
+std::wstring DebugLogFolder(const std::wstring& PreferredDir, const SYSTEMTIME& Day, bool CreateDefault) {
+  if (!PreferredDir.empty() && DirectoryExists(PreferredDir)) return IncludeTrailingPathDelimiter(PreferredDir);
+  const std::wstring folder = DefaultFolderName();
+  if (CreateDefault && !folder.empty()) PrepareDefaultFolder(folder, Day);
+  return folder;
+}
+
+std::wstring DebugLogFile(const std::wstring& PreferredDir, const SYSTEMTIME& Day, bool CreateDefault) {
+  const std::wstring folder = DebugLogFolder(PreferredDir, Day, CreateDefault);
+  return folder.empty() ? std::wstring() : DebugLogFileName(folder, Day);
 }
 
 std::wstring DebugLogFileName(const std::wstring& Folder, const SYSTEMTIME& Day) {
@@ -200,11 +250,11 @@ void WriteDebugLogLine(const std::wstring& PreferredDir, const std::wstring& Ins
     // One reading of the clock names the file and stamps the line, so a line stamped
     // 23:59:59.999 never lands in the next day's file.
     const SYSTEMTIME now = Now();
-    const std::wstring folder = DirectoryExists(PreferredDir) ? PreferredDir : DefaultDebugLogDir();
-    if (folder.empty()) return;
+    const std::wstring file = DebugLogFile(PreferredDir, now, true);
+    if (file.empty()) return;
     const std::string bytes = Utf16ToAnsi(FormatDebugLogLine(now, InstanceID, Caption, Text, CaptionOnly));
     // A line that cannot be written is dropped: the log must never fail or alter the call it records.
-    AppendToLogFile(DebugLogFileName(folder, now), bytes);
+    AppendToLogFile(file, bytes);
   } catch (...) {
   }
 }

@@ -23,6 +23,19 @@ void WriteDebugLogLine(const std::wstring& PreferredDir, const std::wstring& Ins
 // "" when neither application-data folder can be had: lines meant for it are then dropped.
 std::wstring DefaultDebugLogDir();
 
+// Where the debug log of an object whose device folder is PreferredDir writes: that folder
+// when it exists, else the default folder. The writer, Enable (the exchange log shares the
+// day's file) and the settings dialog's log commands all ask here, so they cannot disagree.
+// With CreateDefault the default folder is made and given to Everyone (once per folder and
+// day while it stays); without it the folder is only named, so looking for the log never
+// makes one. "" when there is no folder at all.
+std::wstring DebugLogFolder(const std::wstring& PreferredDir, const SYSTEMTIME& Day, bool CreateDefault);
+// The day's file in that folder; "" when there is no folder.
+std::wstring DebugLogFile(const std::wstring& PreferredDir, const SYSTEMTIME& Day, bool CreateDefault);
+
+// The local time as the debug log reads it (the test seam's clock when one is set).
+SYSTEMTIME DebugLogNow();
+
 // The day's file of a folder (given with or without a trailing delimiter).
 std::wstring DebugLogFileName(const std::wstring& Folder, const SYSTEMTIME& Day);
 

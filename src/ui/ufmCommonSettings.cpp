@@ -7,8 +7,8 @@
 #include <uxtheme.h>
 
 #include <algorithm>
-#include <ctime>
 
+#include "host/uDebugLog.h"
 #include "host/uEquipment.h"
 #include "host/uResultCodes.h"
 #include "platform/uExceptions.h"
@@ -24,6 +24,19 @@ constexpr int kPagesHelpContext = 10000;
 THtmlHelpCall& HtmlHelpCall() {
   static THtmlHelpCall call;
   return call;
+}
+
+TShellOpenCall& ShellOpenCall() {
+  static TShellOpenCall call;
+  return call;
+}
+
+void ShellOpen(HWND Caller, const std::wstring& File) {
+  if (const TShellOpenCall& call = ShellOpenCall()) {
+    call(Caller, File);
+    return;
+  }
+  ShellExecuteW(Caller, nullptr, File.c_str(), nullptr, nullptr, SW_RESTORE);
 }
 
 void CallHtmlHelp(HWND Caller, const std::wstring& File, UINT Command, const HH_POPUP* Popup) {
@@ -162,6 +175,8 @@ void EnableTabTexture(HWND Page) {
 }  // namespace
 
 void SetHtmlHelpCall(THtmlHelpCall Call) { HtmlHelpCall() = std::move(Call); }
+
+void SetShellOpenCall(TShellOpenCall Call) { ShellOpenCall() = std::move(Call); }
 
 void ShowHelpPopup(HWND Caller, const std::wstring& Text, POINT At) {
   HH_POPUP popup{};
@@ -580,21 +595,15 @@ HMENU TfrmCommonSettings::BuildAdditionalMenu() {
 }
 
 void TfrmCommonSettings::RunDeviceTest() {
-  std::wstring message;
+  std::wstring message, restored;
   bool ok = false;
+  int32_t again = TBaseDevice::kOK;
   {
-    FDeviceManager.StoreSettings();
     TWaitCursor cursor;
-    struct TAfterTest {
-      TBaseDevice& Device;
-      ~TAfterTest() {
-        try {
-          Device.Disable();
-        } catch (...) {
-        }
-        Device.RestoreSettings();
-      }
-    } after{FDeviceManager};
+    // The device ends as the test found it (enabled again with the host's own settings when
+    // it was enabled): the host's next payment must not meet a device switched off, or one
+    // running on values nobody confirmed.
+    TDeviceTrial trial(FDeviceManager);
     ok = SavePages();
     if (ok) {
       std::wstring description;
@@ -605,8 +614,10 @@ void TfrmCommonSettings::RunDeviceTest() {
       message = kSSettingsNotWritten;
     }
     if (ok) ok = FDeviceManager.DeviceTest(message);
+    again = trial.Finish(restored);
   }
   if (!ok) ErrorBox(message);
+  if (again != TBaseDevice::kOK) ErrorBox(DescribeResult(again, restored));
 }
 
 void TfrmCommonSettings::ShowSettingsList() {
@@ -619,20 +630,15 @@ void TfrmCommonSettings::ShowSettingsList() {
 }
 
 void TfrmCommonSettings::OpenCurrentDebugLog() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_s(&local, &now);
-  wchar_t date[16];
-  wcsftime(date, 16, L"%Y.%m.%d", &local);
-  // No device folder yet: the file name alone.
-  const std::wstring& folder = FDeviceManager.DeviceFolder;
-  const std::wstring file = (folder.empty() ? L"" : IncludeTrailingPathDelimiter(folder)) + L"Debug_" + date + L".log";
-  const DWORD attributes = GetFileAttributesW(file.c_str());
+  // Today's file where the log writer puts it: the device folder, else the default folder.
+  // Looking for it never makes a folder.
+  const std::wstring file = DebugLogFile(FDeviceManager.DeviceFolder, DebugLogNow(), false);
+  const DWORD attributes = file.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(file.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     ErrorBox(kSDebugLogNotFound);
     return;
   }
-  ShellExecuteW(FHandle, nullptr, file.c_str(), nullptr, nullptr, SW_RESTORE);
+  ShellOpen(FHandle, file);
 }
 
 void TfrmCommonSettings::OpenDebugLogDirectory() {
@@ -643,9 +649,26 @@ void TfrmCommonSettings::OpenDebugLogDirectory() {
   dialog.lpstrFilter = kSLogFileFilter;
   dialog.lpstrFile = file;
   dialog.nMaxFile = MAX_PATH;
-  dialog.lpstrInitialDir = FDeviceManager.DeviceFolder.empty() ? nullptr : FDeviceManager.DeviceFolder.c_str();
-  dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-  if (GetOpenFileNameW(&dialog)) ShellExecuteW(FHandle, nullptr, file, nullptr, nullptr, SW_RESTORE);
+  // The folder the log writer uses, as for the current log.
+  const std::wstring folder = DebugLogFolder(FDeviceManager.DeviceFolder, DebugLogNow(), false);
+  dialog.lpstrInitialDir = DirectoryExists(folder) ? folder.c_str() : nullptr;
+  dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+  // The file dialog moves the process's current directory to the folder it browses (the flag
+  // does not stop that for an open dialog): the host's own is put back, whatever the user did.
+  struct TKeepCurrentDirectory {
+    std::wstring Folder;
+    TKeepCurrentDirectory() {
+      const DWORD size = GetCurrentDirectoryW(0, nullptr);
+      if (size == 0) return;
+      Folder.resize(size);
+      const DWORD length = GetCurrentDirectoryW(size, Folder.data());
+      Folder.resize(length < size ? length : 0);
+    }
+    ~TKeepCurrentDirectory() {
+      if (!Folder.empty()) SetCurrentDirectoryW(Folder.c_str());
+    }
+  } keep;
+  if (GetOpenFileNameW(&dialog)) ShellOpen(FHandle, file);
 }
 
 void TfrmCommonSettings::ActionItemClick(int Index) {

@@ -18,6 +18,11 @@
 using THtmlHelpCall = std::function<void(HWND Caller, const std::wstring& File, UINT Command, const HH_POPUP* Popup)>;
 void SetHtmlHelpCall(THtmlHelpCall Call);
 
+// Opens a log file with the shell's default action, shown restored (the debug-log commands);
+// the product calls ShellExecuteW, tests record the file instead of starting a viewer.
+using TShellOpenCall = std::function<void(HWND Caller, const std::wstring& File)>;
+void SetShellOpenCall(TShellOpenCall Call);
+
 // A pale text popup at a screen position, as every window of the dialogs shows context help.
 void ShowHelpPopup(HWND Caller, const std::wstring& Text, POINT At);
 

@@ -209,6 +209,40 @@ TEST_F(ExchangeLogFile, LineInAMissingFolderIsDroppedQuietly) {
   EXPECT_FALSE(std::filesystem::exists(missing.parent_path()));  // an absolute path's folder is not made
 }
 
+// Switching off closes the lines where they went. A name set in between (cleared, as an
+// Enable with the log off does, or another file) is not resolved for the banner: the default
+// name would make the default folder, opened to every user, only to say the log stopped.
+TEST_F(ExchangeLogFile, TheStopBannerGoesToTheFileInUseAndMakesNoFolder) {
+  const std::string appData = logkit::PathText(Dir / "appdata");
+  ExchangeLog::SetCommonAppDataLookup([appData] { return appData; });
+  const auto other = Dir / "other.log";
+  for (const std::string& renamed : {std::string(), logkit::PathText(other)}) {
+    SCOPED_TRACE("renamed to '" + renamed + "'");
+    std::filesystem::remove(File);
+    ExchangeLog::SetLogFileName(logkit::PathText(File));
+    ExchangeLog::SetLogLevel(3);
+    ExchangeLog::Log("TDevice", "in use", lmlDebug);
+    ExchangeLog::SetLogFileName(renamed);
+    ExchangeLog::SetLogLevel(0);
+    const auto lines = ReadLines(File);
+    ASSERT_EQ(lines.size(), 6u + 1u + 2u);
+    EXPECT_EQ(lines[7], "============Stop log===============");
+    EXPECT_FALSE(std::filesystem::exists(Dir / "appdata"));
+    EXPECT_FALSE(std::filesystem::exists(other));
+  }
+  // The file in use gone with its folder: the banner is dropped and the folder stays gone.
+  const auto gone = Dir / "gone" / "Debug.log";
+  std::filesystem::create_directories(gone.parent_path());
+  ExchangeLog::SetLogFileName(logkit::PathText(gone));
+  ExchangeLog::SetLogLevel(3);
+  ExchangeLog::Log("TDevice", "then removed", lmlDebug);
+  std::filesystem::remove_all(gone.parent_path());
+  ExchangeLog::SetLogFileName("");
+  ExchangeLog::SetLogLevel(0);
+  EXPECT_FALSE(std::filesystem::exists(gone.parent_path()));
+  EXPECT_FALSE(std::filesystem::exists(Dir / "appdata"));
+}
+
 TEST_F(ExchangeLogFile, DefaultPathUnderCommonAppDataAndCompanyFolder) {
   const std::string appData = logkit::PathText(Dir / "appdata");
   ExchangeLog::SetCommonAppDataLookup([appData] { return appData; });

@@ -2,6 +2,8 @@
 // Close, ShowSettingsDlg and the release of the last reference.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "kit/TestDevice.h"
 #include "host/uResultCodes.h"
 #include "res/version.h"
@@ -248,6 +250,56 @@ TEST_F(DeviceFixture, CheckHealthEnablesForTheCheckOnlyAndReportsTheStandardText
   EXPECT_EQ(ItemOf(out, 0).Get().lVal, 1001);
   EXPECT_EQ(Str(ItemOf(out, 1)), L"Нет связи с банком");
   EXPECT_EQ(*Journal, (std::vector<std::wstring>{L"OnEnable", L"OnDisable"}));
+}
+
+// A trial of edited settings (the dialog's device test) leaves the device as it found it,
+// also when putting it back fails half-way or the trial ends by an exception.
+TEST_F(DeviceFixture, ATrialLeavesTheDeviceAsItFoundItWhateverFails) {
+  const auto trial = [&](const std::function<void()>& during, int32_t expectedCode) {
+    std::wstring description;
+    int32_t code = -1;
+    {
+      TDeviceTrial t(*Device);
+      Device->SetSettingValue(L"Host", TVariant::FromString(L"https://tried.example/v2"));
+      ASSERT_EQ(Device->Enable(), 0);
+      during();
+      code = t.Finish(description);
+    }
+    EXPECT_EQ(code, expectedCode) << Utf16ToUtf8(description);
+    EXPECT_EQ(Device->GetSettingValueStr(L"Host"), L"https://bank.example/v2");
+  };
+  // Never enabled, and a disable that fails: not left running on the trial's settings.
+  trial([&] { Device->DisableCode = 1001; }, 0);
+  EXPECT_EQ(Device->DeviceState(), dsCreated);
+  Device->DisableCode = 0;
+
+  // Enabled: enabled again with the values of the host's Enable, not the trial's.
+  Bring(dsEnabled);
+  Device->SetSettingValue(L"LineLength", TVariant::FromInt(7));  // set since, never enabled
+  trial([&] { EXPECT_EQ(Device->HostAtEnable, L"https://tried.example/v2"); }, 0);
+  EXPECT_EQ(Device->DeviceState(), dsEnabled);
+  EXPECT_EQ(Device->HostAtEnable, L"https://bank.example/v2");
+  EXPECT_EQ(Device->GetSettingValueInt(L"LineLength"), 7);
+
+  // Enabling again fails: the reason comes back and the device is off, not on the trial's
+  // settings.
+  trial([&] { Device->EnableRaises = true; }, 1001);
+  EXPECT_EQ(Device->DeviceState(), dsInited);
+  Device->EnableRaises = false;
+
+  // A trial that ends by an exception is put back all the same.
+  ASSERT_TRUE(IsTrue(Call(L"Enable")));
+  Journal->clear();
+  EXPECT_THROW(
+      {
+        TDeviceTrial t(*Device);
+        Device->SetSettingValue(L"Host", TVariant::FromString(L"https://tried.example/v2"));
+        throw Exception(L"сбой");
+      },
+      Exception);
+  EXPECT_EQ(Device->DeviceState(), dsEnabled);
+  EXPECT_EQ(*Journal, (std::vector<std::wstring>{L"OnDisable", L"OnEnable"}));
+  EXPECT_EQ(Device->GetSettingValueStr(L"Host"), L"https://bank.example/v2");
 }
 
 TEST(DeviceLifetime, ReleasingAnEnabledDeviceDisablesItBeforeDestroying) {

@@ -5,11 +5,13 @@
 #include "kit/TestEquipmentManager.h"
 #include "kit/DispatchTestKit.h"
 #include "kit/LogTestKit.h"
+#include "bank/uExchangeLog.h"
 #include "bank/uFakeHTTPClient.h"
 #include "fps/uDriver.h"
 #include "host/uComServer.h"
 #include "host/uDebugLog.h"
 #include "kit/uSandbox.h"
+#include "platform/uFiles.h"
 #include "kit/ScopedHook.h"
 
 namespace {
@@ -143,6 +145,59 @@ TEST_F(DriverFixture, EnableWithTheLogsOffMakesNoDefaultLogFolder) {
   driver->SetSettingValue(L"DebugLogEnabled", TVariant::FromBool(false));
   EXPECT_EQ(driver->Enable(), 0);
   driver->Release();
+}
+
+TEST_F(DriverFixture, SwitchingTheLogsOffMakesNoFolderAndStopsTheExchangeLogInItsFile) {
+  // A host with no device folder: both logs write into the default folder, under a fresh
+  // application-data folder here (the exchange log's own default under it too). The exchange
+  // log has lines from a bank call; switching off closes them in that file and makes nothing.
+  TScratchFolder appData;
+  TScopedHook folders(SetDebugLogSpecialFolders, [&](int) { return appData.Path(); });
+  const std::string appDataU8 = Utf16ToUtf8(appData.Path());
+  TScopedHook exchangeAppData(bank::ExchangeLog::SetCommonAppDataLookup, [appDataU8] { return appDataU8; });
+  TDriver* driver = static_cast<TDriver*>(CreateComObject<TDriver>());
+  struct TRelease {
+    TDriver* Object;
+    ~TRelease() { Object->Release(); }
+  } release{driver};
+  TVariant manager = Manager->AsVariant(), description, id = TVariant::FromString(L"NoFolderOfItsOwn");
+  ASSERT_EQ(InvokeByName(driver, L"Init", {ByVal(manager), VariantRefTo(description)}).Result.Get().boolVal,
+            VARIANT_TRUE);
+  ASSERT_EQ(InvokeByName(driver, L"Open", {ByVal(id), VariantRefTo(description)}).Result.Get().boolVal, VARIANT_TRUE);
+  Key = tolvaro::test::TSandbox::UniqueKey("drv");
+  Sandbox.AddTerminal(Key, "пароль");
+  driver->SetSettingValue(L"Host", TVariant::FromString(W(Sandbox.HttpBase() + "/v2")));
+  driver->SetSettingValue(L"TerminalKey", TVariant::FromString(W(Key)));
+  driver->SetSettingValue(L"Password", TVariant::FromString(L"пароль"));
+  const std::wstring defaultDir = appData.Path() + ExtractFileBaseName(ThisModuleFileName()) + L"\\";
+  const auto logOnWithABankCall = [&] {
+    driver->SetSettingValue(L"DebugLogEnabled", TVariant::FromBool(true));
+    std::wstring text, qr, data, url, order;
+    ASSERT_EQ(driver->Enable(text), 0) << Utf16ToUtf8(text);
+    ASSERT_EQ(driver->RegisterQrCode(10000, L"", qr, data, url, order, text), 0) << Utf16ToUtf8(text);
+  };
+  const auto logOff = [&] {
+    driver->SetSettingValue(L"DebugLogEnabled", TVariant::FromBool(false));
+    EXPECT_EQ(driver->Enable(), 0);
+  };
+
+  logOnWithABankCall();
+  const std::vector<std::wstring> files = FilesIn(defaultDir, L"Debug_*.log");
+  ASSERT_EQ(files.size(), 1u);
+  logOff();
+  const std::vector<std::wstring> lines = DebugLogLines(defaultDir);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], L"============Stop log===============");
+  EXPECT_EQ(lines.back(), L"");
+  EXPECT_EQ(FilesIn(defaultDir, L"*"), files);
+  EXPECT_FALSE(PathExists(appData.Path() + L"Quorvel")) << "the exchange log's own default folder";
+
+  // The folder cleared away while the log was on: switching off does not bring it back.
+  logOnWithABankCall();
+  TScratchFolder::RemoveTree(defaultDir);
+  logOff();
+  EXPECT_FALSE(PathExists(defaultDir));
+  EXPECT_FALSE(PathExists(appData.Path() + L"Quorvel"));
 }
 
 TEST_F(DriverFixture, EveryBankOperationNeedsTheEnabledDevice) {

@@ -408,6 +408,54 @@ TEST(DebugLogFolders, GrantingTwiceAddsNoSecondEntry) {
   EXPECT_THROW(GrantEveryoneFullAccess(dir.Path() + L"no such folder"), EOSError);
 }
 
+// Where today's file is, as the writer, Enable and the settings dialog ask it: the one answer
+// is where the writer's line lands, and asking without creating makes no folder.
+TEST(DebugLogFolders, TodaysFileIsWhereTheWriterWritesAndLookingMakesNothing) {
+  TScratchFolder dir;
+  TLogSeams seams;
+  const SYSTEMTIME day = Moment(2032, 2, 29, 23, 59, 59, 999);
+  seams.Clock({day});
+  seams.SpecialFolders(dir.Path() + L"common", L"");
+  const std::wstring device = dir.Path() + L"device";
+  ASSERT_TRUE(ForceDirectories(device));
+  const std::wstring defaultDir = dir.Path() + L"common\\" + ExtractFileBaseName(ThisModuleFileName()) + L"\\";
+  const struct {
+    std::wstring Preferred, Folder;
+  } cases[] = {
+      {device, device + L"\\"},  // an existing device folder, with or without its delimiter
+      {device + L"\\", device + L"\\"},
+      {dir.Path() + L"missing\\", defaultDir},  // no device folder: the default one
+      {L"", defaultDir},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf16ToUtf8(c.Preferred));
+    TScratchFolder::RemoveTree(defaultDir);
+    const std::wstring file = DebugLogFile(c.Preferred, day, false);
+    EXPECT_EQ(file, c.Folder + L"Debug_2032.02.29.log");
+    EXPECT_EQ(DebugLogFolder(c.Preferred, day, false), c.Folder);
+    if (c.Folder == defaultDir) {
+      EXPECT_FALSE(PathExists(defaultDir)) << "named, not made";
+    }
+    WriteDebugLogLine(c.Preferred, kGuid, L"here", L"", false);
+    EXPECT_NE(FromAnsi(ReadBytes(file)).find(L"\there: \t"), std::wstring::npos);
+    EXPECT_FALSE(PathExists(dir.Path() + L"missing"));
+  }
+  // Asked with creation, the default folder is made and opened to Everyone; made again (and
+  // granted again) when it went away the same day, though the rights are otherwise asked once.
+  TScratchFolder::RemoveTree(defaultDir);
+  EXPECT_EQ(DebugLogFile(L"", day, true), defaultDir + L"Debug_2032.02.29.log");
+  ASSERT_TRUE(DirectoryExists(defaultDir));
+  EXPECT_TRUE(GrantsEveryoneFullControl(EveryoneAces(defaultDir)));
+  TScratchFolder::RemoveTree(defaultDir);
+  WriteDebugLogLine(L"", kGuid, L"again", L"", false);
+  ASSERT_TRUE(DirectoryExists(defaultDir));
+  EXPECT_TRUE(GrantsEveryoneFullControl(EveryoneAces(defaultDir)));
+  EXPECT_EQ(DebugLogLines(defaultDir).size(), 1u);
+  // No application data at all: no file to name.
+  seams.SpecialFolders(L"", L"");
+  EXPECT_EQ(DebugLogFile(dir.Path() + L"missing\\", day, true), L"");
+}
+
 // ---------------------------------------------------------------------------------------------
 // The trace of host calls, read back from the file
 

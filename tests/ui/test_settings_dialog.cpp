@@ -2,6 +2,9 @@
 // user: pages and information, OK and Cancel, the device test, the settings list, the menu.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <commdlg.h>
+
 #include <fstream>
 #include <functional>
 #include <map>
@@ -11,6 +14,7 @@
 #include "kit/DispatchTestKit.h"
 #include "kit/LogTestKit.h"
 #include "kit/UiTestKit.h"
+#include "bank/uExchangeLog.h"
 #include "fps/uDriver.h"
 #include "host/uComServer.h"
 #include "host/uEquipment.h"
@@ -121,6 +125,12 @@ std::vector<std::wstring> MenuCaptions(HMENU Menu) {
     captions.push_back(text[0] ? text : L"-");
   }
   return captions;
+}
+
+// Paths compare without regard to case, as the file system does.
+std::wstring CharLowerText(std::wstring Text) {
+  if (!Text.empty()) CharLowerBuffW(Text.data(), static_cast<DWORD>(Text.size()));
+  return Text;
 }
 
 // Whether "Справка" had a picture, the last time a menu was read.
@@ -473,6 +483,162 @@ TEST_F(SettingsDialogFixture, TheDebugLogMenuFollowsTheSettingAsTheMenuOpens) {
     Click(dialog, IDCANCEL);
     WaitGone(dialog);
   });
+}
+
+TEST_F(SettingsDialogFixture, OpenCurrentLogFindsTodaysFileWhereTheLogIsWrittenDefaultFolderIncluded) {
+  // Application data and the day are the test's own, so the default folder is a fresh one.
+  TScratchFolder appData;
+  TLogSeams seams;
+  seams.Clock({Moment(2033, 1, 2, 10, 0, 0, 0)});
+  seams.SpecialFolders(appData.Path(), L"");
+  const std::wstring defaultDir = appData.Path() + ExtractFileBaseName(ThisModuleFileName()) + L"\\";
+  const struct {
+    const wchar_t* DeviceID;  // D1 has its folder, D2 none
+    bool Enabled;             // the log has written today's file
+    std::wstring Opened;      // "" : not found
+  } cases[] = {
+      {L"D1", true, Dir.Path() + L"D1\\Debug_2033.01.02.log"},
+      {L"D2", true, defaultDir + L"Debug_2033.01.02.log"},
+      {L"D2", false, L""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Utf16ToUtf8(c.DeviceID) + (c.Enabled ? " enabled" : " never enabled"));
+    Driver->SetDebugLogEnabled(false);  // the calls below write no trace of their own
+    TScratchFolder::RemoveTree(defaultDir);
+    TVariant description, id = TVariant::FromString(c.DeviceID);
+    ASSERT_EQ(InvokeByName(Driver, L"Open", {ByVal(id), VariantRefTo(description)}).Result.Get().boolVal,
+              VARIANT_TRUE);
+    Driver->SetSettingValue(L"DebugLogEnabled", TVariant::FromBool(true));
+    if (c.Enabled) {
+      ASSERT_EQ(Driver->Enable(), 0);
+      ASSERT_EQ(Driver->Disable(), 0);
+    }
+    std::vector<std::wstring> opened;  // on the dialog's thread, read after it closed
+    TScopedHook shell(SetShellOpenCall, [&](HWND, const std::wstring& file) { opened.push_back(file); });
+    std::wstring boxText, startedIn;
+    wchar_t current[MAX_PATH] = L"";
+    GetCurrentDirectoryW(MAX_PATH, current);
+    ShowSettingsDlg([&](HWND dialog) {
+      Click(dialog, IDM_OPENCURRENTLOG);
+      if (c.Opened.empty()) {
+        HWND box = WaitDialog(L"Ошибка");
+        ASSERT_NE(box, nullptr);
+        boxText = MessageBoxText(box);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        WaitGone(box);
+      }
+      // The folder command's file dialog starts in the same folder.
+      Click(dialog, IDM_OPENLOGFOLDER);
+      HWND files = nullptr;
+      const auto until = std::chrono::steady_clock::now() + kBound;
+      while (!files && std::chrono::steady_clock::now() < until) {
+        for (HWND w : TopWindows(L"#32770"))
+          if (w != dialog) files = w;
+        Sleep(50);
+      }
+      ASSERT_NE(files, nullptr) << "no file dialog came up";
+      Sleep(200);
+      wchar_t folder[MAX_PATH] = L"";
+      SendMessageW(files, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(folder));
+      startedIn = IncludeTrailingPathDelimiter(folder);
+      PostMessageW(files, WM_COMMAND, IDCANCEL, 0);
+      WaitGone(files);
+      Sleep(200);
+      Click(dialog, IDCANCEL);
+      WaitGone(dialog);
+    });
+    wchar_t after[MAX_PATH] = L"";
+    GetCurrentDirectoryW(MAX_PATH, after);
+    EXPECT_STREQ(after, current) << "the host's current directory";
+    const auto folderOf = [](const std::wstring& file) { return file.substr(0, file.find_last_of(L'\\') + 1); };
+    if (c.Opened.empty()) {
+      EXPECT_TRUE(opened.empty());
+      EXPECT_EQ(boxText, L"Отладочный лог не найден!");
+      EXPECT_NE(CharLowerText(startedIn), CharLowerText(defaultDir));
+      EXPECT_FALSE(PathExists(defaultDir)) << "looking for the log made its folder";
+    } else {
+      EXPECT_EQ(opened, std::vector<std::wstring>{c.Opened});
+      EXPECT_TRUE(PathExists(c.Opened));
+      EXPECT_EQ(CharLowerText(startedIn), CharLowerText(folderOf(c.Opened)));
+    }
+  }
+}
+
+// The device test on a device the host had enabled: afterwards the host's payment goes through
+// with the settings the host enabled it with, not those the dialog tested and the user
+// cancelled, and the process-wide exchange log is back at its level and file. A device that was
+// disabled stays so.
+TEST_F(SettingsDialogFixture, TheDeviceTestLeavesTheHostsDeviceAndTheExchangeLogAsItFoundThem) {
+  for (const bool enabled : {true, false}) {
+    SCOPED_TRACE(enabled ? "enabled" : "disabled");
+    PointAtSandbox();
+    Sandbox.SetBehaviour(Terminal, "CONFIRMED", 0);
+    Driver->SetSettingValue(L"DebugLogEnabled", TVariant::FromBool(true));
+    TVariant none, out, timeOut = TVariant::FromInt(0);
+    const auto call = [&](const wchar_t* method, const TVariant& in) {
+      return InvokeByName(Driver, method, {ByVal(in), VariantRefTo(out), ByVal(timeOut)}).Result.Get().boolVal ==
+             VARIANT_TRUE;
+    };
+    ASSERT_TRUE(call(L"Enable", none));
+    if (!enabled) {
+      ASSERT_TRUE(call(L"Disable", none));
+    }
+    const int level = bank::ExchangeLog::LogLevel();
+    const std::string logFile = bank::ExchangeLog::LogFileName();
+    ASSERT_EQ(level, bank::ExchangeLog::LevelAll);
+    const std::vector<std::wstring> before = Values();
+
+    // The user tries another terminal, another line length and the logs off, then cancels.
+    const std::string tried = tolvaro::test::TSandbox::UniqueKey("ui");
+    Sandbox.AddTerminal(tried, "другой");
+    int testedLevel = -1;
+    const TShown shown = ShowSettingsDlg([&](HWND dialog) {
+      SetItemText(dialog, IDC_TERMINALKEY, W(tried));
+      SetItemText(dialog, IDC_PASSWORD, L"другой");
+      SetItemText(dialog, IDC_LINELENGTH, L"20");
+      Driver->SetSettingValue(L"DebugLogEnabled", TVariant::FromBool(false));  // as the settings list would
+      Click(dialog, IDM_DEVICETEST);
+      HWND box = WaitDialog(L"Информация");
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(MessageBoxText(box), L"Успешно!");
+      testedLevel = bank::ExchangeLog::LogLevel();
+      PostMessageW(box, WM_COMMAND, IDOK, 0);
+      ASSERT_TRUE(WaitGone(box));
+      Click(dialog, IDCANCEL);
+      EXPECT_TRUE(WaitGone(dialog));
+    });
+    EXPECT_FALSE(shown.Ok);
+    EXPECT_EQ(testedLevel, bank::ExchangeLog::LevelOff) << "the test ran on the dialog's settings";
+    EXPECT_EQ(Sandbox.Payments(tried).size(), 1u);
+
+    EXPECT_EQ(Driver->GetEnabled(), enabled);
+    EXPECT_EQ(Values(), before);
+    EXPECT_EQ(bank::ExchangeLog::LogLevel(), level);
+    EXPECT_EQ(bank::ExchangeLog::LogFileName(), logFile);
+    EXPECT_TRUE(Driver->GetDebugLogEnabled());
+
+    // The host's next payment.
+    if (!enabled) {
+      EXPECT_FALSE(call(L"RegisterQrCode", MakeVariantArray({TVariant::FromDouble(12.34), TVariant::FromString(L"")})));
+      EXPECT_EQ(ItemOf(out, 0).Get().lVal, 70);
+      continue;
+    }
+    ASSERT_TRUE(call(L"RegisterQrCode", MakeVariantArray({TVariant::FromDouble(12.34), TVariant::FromString(L"")})))
+        << Utf16ToUtf8(VariantToString(ItemOf(out, 1).Get()));
+    const TVariant qr = ItemOf(out, 0);
+    ASSERT_TRUE(call(L"Pay", MakeVariantArray({TVariant::FromString(L""), qr})))
+        << Utf16ToUtf8(VariantToString(ItemOf(out, 1).Get()));
+    EXPECT_EQ(VariantToString(ItemOf(out, 1).Get()), VariantToString(qr.Get()));
+    const std::vector<tolvaro::test::TSandboxPayment> payments = Sandbox.Payments(Terminal);
+    ASSERT_EQ(payments.size(), 1u);
+    EXPECT_EQ(payments[0].Status, "CONFIRMED");
+    EXPECT_EQ(payments[0].Amount, 1234);
+    EXPECT_EQ(Driver->LineLength(), 48);
+    // Both logs go on where they were: the Pay traced, the bank's answer to it beside.
+    const std::string bytes = ReadBytes(Utf8ToUtf16(logFile));
+    EXPECT_NE(FromAnsi(bytes).find(L"\t> Pay: \t"), std::wstring::npos);
+    EXPECT_NE(bytes.find("/v2/GetState"), std::string::npos);
+  }
 }
 
 TEST_F(SettingsDialogFixture, ContextHelpPassesTheControlsTextAsAPalePopup) {

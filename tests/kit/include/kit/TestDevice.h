@@ -29,6 +29,7 @@ public:
   int32_t PaymentCode = 0;
   std::vector<std::wstring> LastInputs;  // what the last payment operation received
   int64_t LastAmount = -1;
+  std::wstring HostAtEnable;  // the Host setting as the last OnEnable read it
 
   void DeclareSettings() override {
     TBaseFastPaymentSystem::DeclareSettings();
@@ -50,6 +51,7 @@ public:
   int32_t OnInit(std::wstring& d) override { return Hook(L"OnInit", InitCode, d); }
   int32_t OnOpen(std::wstring& d) override { return Hook(L"OnOpen", OpenCode, d); }
   int32_t OnEnable(std::wstring& d) override {
+    HostAtEnable = GetSettingValueStr(L"Host");
     if (EnableRaises) {
       Log(L"OnEnable");
       throw Exception(L"Нет связи с банком");
