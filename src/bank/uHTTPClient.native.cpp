@@ -254,7 +254,9 @@ class TNativeHTTPClient final : public IHTTPClient {
     const auto budget = std::chrono::milliseconds(std::max(FOptions.ConnectionTimeout, 0)) +
                         std::chrono::milliseconds(std::max(FOptions.ResponseTimeout, 0));
     TCallWatchdog watchdog(std::chrono::steady_clock::now() + budget);
-    const auto tooLong = [&] { return EHTTPClientException(FormatText(SHTTPCallTooLong, std::to_string(budget.count()))); };
+    const auto tooLong = [&] {
+      return EHTTPClientException(FormatText(SHTTPCallTooLong, std::to_string(budget.count())));
+    };
     for (int followed = 0;; ++followed) {
       if (watchdog.Expired()) throw tooLong();
       if (UrlHasCredentials(url)) throw EHTTPClientException(SHTTPCredentialsInURL);
