@@ -35,25 +35,44 @@ endfunction()
 # delay: tests count and drop its connections through its control line.
 #   tolvaro_use_latency_relay(<test>...)  TOLVARO_RELAY: the absolute path of its info file
 #                                         (port=, control=, pid= lines)
+# A second one in front of the kept-alive HTTPS listener, which tests make drip the server's
+# bytes (its control line's drip command). Its own, so that no other test's connection drips.
+#   tolvaro_use_drip_relay(<test>...)     TOLVARO_DRIP_RELAY: the absolute path of its info file
 if(WIN32)
   set(TOLVARO_RELAY_BINARY ${TOLVARO_SANDBOX_HOST_DIR}/tolvaro_latency_relay)
 else()
   set(TOLVARO_RELAY_BINARY $<TARGET_FILE:tolvaro_latency_relay>)
 endif()
+
+# tolvaro_relay_fixture(FIXTURE DIR SCHEME): the relay's start and stop as ctest fixture FIXTURE.
+function(tolvaro_relay_fixture fixture dir scheme)
+  tolvaro_add_command_test(NAME ${fixture}_start
+                           COMMAND ${TOLVARO_WINE_GATE} ${CMAKE_SOURCE_DIR}/tools/sandbox/latency-relay-fixture.sh start
+                                   ${TOLVARO_RELAY_BINARY} ${TOLVARO_SANDBOX_INFO} ${dir} 0 ${scheme})
+  tolvaro_test_properties(${fixture}_start PROPERTIES FIXTURES_SETUP ${fixture} TIMEOUT 60)
+  tolvaro_use_sandbox(${fixture}_start)
+  tolvaro_add_command_test(NAME ${fixture}_stop
+                           COMMAND ${TOLVARO_WINE_GATE} ${CMAKE_SOURCE_DIR}/tools/sandbox/latency-relay-fixture.sh stop ${dir})
+  tolvaro_test_properties(${fixture}_stop PROPERTIES FIXTURES_CLEANUP ${fixture} TIMEOUT 60)
+endfunction()
+
 set(TOLVARO_RELAY_FIXTURE latency_relay_${TOLVARO_SANDBOX_FIXTURE})
 set(TOLVARO_RELAY_DIR ${CMAKE_BINARY_DIR}/relay)
-tolvaro_add_command_test(NAME ${TOLVARO_RELAY_FIXTURE}_start
-                         COMMAND ${TOLVARO_WINE_GATE} ${CMAKE_SOURCE_DIR}/tools/sandbox/latency-relay-fixture.sh start
-                                 ${TOLVARO_RELAY_BINARY} ${TOLVARO_SANDBOX_INFO} ${TOLVARO_RELAY_DIR})
-tolvaro_test_properties(${TOLVARO_RELAY_FIXTURE}_start PROPERTIES FIXTURES_SETUP ${TOLVARO_RELAY_FIXTURE} TIMEOUT 60)
-tolvaro_use_sandbox(${TOLVARO_RELAY_FIXTURE}_start)
-tolvaro_add_command_test(NAME ${TOLVARO_RELAY_FIXTURE}_stop
-                         COMMAND ${TOLVARO_WINE_GATE} ${CMAKE_SOURCE_DIR}/tools/sandbox/latency-relay-fixture.sh stop ${TOLVARO_RELAY_DIR})
-tolvaro_test_properties(${TOLVARO_RELAY_FIXTURE}_stop PROPERTIES FIXTURES_CLEANUP ${TOLVARO_RELAY_FIXTURE} TIMEOUT 60)
+tolvaro_relay_fixture(${TOLVARO_RELAY_FIXTURE} ${TOLVARO_RELAY_DIR} http)
+set(TOLVARO_DRIP_RELAY_FIXTURE drip_relay_${TOLVARO_SANDBOX_FIXTURE})
+set(TOLVARO_DRIP_RELAY_DIR ${CMAKE_BINARY_DIR}/drip-relay)
+tolvaro_relay_fixture(${TOLVARO_DRIP_RELAY_FIXTURE} ${TOLVARO_DRIP_RELAY_DIR} https)
 
 function(tolvaro_use_latency_relay)
   tolvaro_tree_names(tests ${ARGN})
   tolvaro_tree_names(fixture ${TOLVARO_RELAY_FIXTURE})
   set_property(TEST ${tests} APPEND PROPERTY FIXTURES_REQUIRED ${fixture})
   set_property(TEST ${tests} APPEND PROPERTY ENVIRONMENT TOLVARO_RELAY=${TOLVARO_RELAY_DIR}/relay.info)
+endfunction()
+
+function(tolvaro_use_drip_relay)
+  tolvaro_tree_names(tests ${ARGN})
+  tolvaro_tree_names(fixture ${TOLVARO_DRIP_RELAY_FIXTURE})
+  set_property(TEST ${tests} APPEND PROPERTY FIXTURES_REQUIRED ${fixture})
+  set_property(TEST ${tests} APPEND PROPERTY ENVIRONMENT TOLVARO_DRIP_RELAY=${TOLVARO_DRIP_RELAY_DIR}/relay.info)
 endfunction()

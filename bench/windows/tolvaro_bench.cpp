@@ -482,6 +482,90 @@ class TRawClient {
   std::unique_ptr<TInternet> FSession;
 };
 
+// Not a baseline: the minimal client in WinHTTP's asynchronous mode, as the driver's session is
+// (so that a call can be ended as a whole): each step started and its completion waited for,
+// one kept session. What that mode costs by itself, beside what the driver's own code does.
+class TRawAsyncClient {
+ public:
+  TRawAsyncClient(const std::wstring& Agent, std::wstring Host, INTERNET_PORT Port, std::wstring Headers)
+      : FSession(WinHttpOpen(Agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                             WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC)),
+        FHost(std::move(Host)), FPort(Port), FHeaders(std::move(Headers)) {
+    if (!FSession.Get()) Fail("WinHttpOpen (asynchronous) failed");
+  }
+
+  std::string Post(const std::wstring& Path, const std::string& Body) const {
+    TInternet connection(WinHttpConnect(FSession.Get(), FHost.c_str(), FPort, 0));
+    TInternet request(WinHttpOpenRequest(connection.Get(), L"POST", Path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                         WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
+    if (!request.Get()) Fail("WinHttpOpenRequest failed");
+    // Freed by the handle's last callback: WinHTTP may call back after the handle closed.
+    auto* state = new TState;
+    state->Body = Body;
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(state);
+    WinHttpSetOption(request.Get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
+    WinHttpSetStatusCallback(request.Get(), &Callback, WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES, 0);
+    const auto step = [&](BOOL AStarted) {
+      if (!AStarted || state->Wait() == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR) Fail("raw asynchronous POST failed");
+    };
+    state->Arm();
+    step(WinHttpSendRequest(request.Get(), FHeaders.c_str(), static_cast<DWORD>(FHeaders.size()), state->Body.data(),
+                            static_cast<DWORD>(Body.size()), static_cast<DWORD>(Body.size()), context));
+    state->Arm();
+    step(WinHttpReceiveResponse(request.Get(), nullptr));
+    std::string answer;
+    for (;;) {
+      state->Arm();
+      step(WinHttpReadData(request.Get(), state->Buffer, sizeof state->Buffer, nullptr));
+      if (state->Bytes == 0) break;
+      answer.append(state->Buffer, state->Bytes);
+    }
+    return answer;
+  }
+
+ private:
+  struct TState {
+    std::string Body;
+    char Buffer[4096];
+    SRWLOCK Lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE Done = CONDITION_VARIABLE_INIT;
+    DWORD Status = 0, Bytes = 0;
+    void Arm() {
+      AcquireSRWLockExclusive(&Lock);
+      Status = 0;
+      ReleaseSRWLockExclusive(&Lock);
+    }
+    DWORD Wait() {
+      AcquireSRWLockExclusive(&Lock);
+      while (Status == 0) SleepConditionVariableSRW(&Done, &Lock, INFINITE, 0);
+      const DWORD got = Status;
+      ReleaseSRWLockExclusive(&Lock);
+      return got;
+    }
+  };
+  static void CALLBACK Callback(HINTERNET, DWORD_PTR Context, DWORD Status, LPVOID, DWORD Length) noexcept {
+    auto* state = reinterpret_cast<TState*>(Context);
+    if (!state) return;
+    if (Status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
+      delete state;
+      return;
+    }
+    if (Status != WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE && Status != WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE &&
+        Status != WINHTTP_CALLBACK_STATUS_READ_COMPLETE && Status != WINHTTP_CALLBACK_STATUS_REQUEST_ERROR)
+      return;
+    AcquireSRWLockExclusive(&state->Lock);
+    if (Status == WINHTTP_CALLBACK_STATUS_READ_COMPLETE) state->Bytes = Length;
+    state->Status = Status;
+    ReleaseSRWLockExclusive(&state->Lock);
+    WakeAllConditionVariable(&state->Done);
+  }
+
+  TInternet FSession;
+  std::wstring FHost;
+  INTERNET_PORT FPort;
+  std::wstring FHeaders;
+};
+
 // The driver's bank calls as a minimal client makes them: the bodies the driver sent (taken
 // from the sandbox's record of its first RegisterQrCode) with a new order, payment and token.
 class TRawBank {
@@ -510,9 +594,11 @@ class TRawBank {
   TRawClient Client(bool KeepSession, int TimeoutsMs = 0, bool ResolveToo = true) const {
     return TRawClient(FAgent, FHost, FPort, FHeaders, KeepSession, TimeoutsMs, ResolveToo);
   }
+  TRawAsyncClient AsyncClient() const { return TRawAsyncClient(FAgent, FHost, FPort, FHeaders); }
 
   // Init and GetQr; the new payment's identifier.
-  std::string Register(const TRawClient& c) const {
+  template <class TClient>
+  std::string Register(const TClient& c) const {
     const std::string order = U8(NewGuidText().substr(1, 36));
     const std::string init = c.Post(L"/v2/Init", WithMember(FInit, "OrderId", order));
     const std::string paymentId = Member(init, "PaymentId");
@@ -555,7 +641,8 @@ void BenchBankCalls(const TSandbox& Sandbox, const std::wstring& Devices, int Ro
   // Not a baseline: the minimal client with the driver's time-outs (60 s each), to tell what
   // those settings cost from what the driver's own code does.
   const TRawClient rawTimeouts = bank.Client(false, 60000), rawNoResolve = bank.Client(false, 60000, false);
-  auto rawRegister = [&](const TRawClient& c) { bank.Register(c); };
+  const TRawAsyncClient rawAsync = bank.AsyncClient();
+  auto rawRegister = [&](const auto& c) { bank.Register(c); };
 
   // The exchange log's level is process-wide and follows the object enabled last: each
   // driver variant is enabled again (untimed) before it runs, so its own setting applies.
@@ -576,6 +663,8 @@ void BenchBankCalls(const TSandbox& Sandbox, const std::wstring& Devices, int Ro
        [&] { rawRegister(rawTimeouts); }, {}},
       {"raw WinHTTP, session per call, the driver's time-outs but none for name resolution (not a baseline)", [] {},
        [&] { rawRegister(rawNoResolve); }, {}},
+      {"raw WinHTTP, asynchronous as the driver's session, one kept session (not a baseline)", [] {},
+       [&] { rawRegister(rawAsync); }, {}},
   };
   // Each round runs every variant once, in an order of its own (a fixed seed: runs compare).
   std::mt19937 shuffle(20261210);

@@ -46,6 +46,9 @@ inline constexpr const char* SHTTPSessionFailed = "Error creating HTTP session: 
 inline constexpr const char* SHTTPConnectFailed = "Error connecting to server: %s";
 inline constexpr const char* SHTTPSendFailed = "Error sending data: %s";
 inline constexpr const char* SHTTPReceiveFailed = "Error receiving data: %s";
+// The whole call (connecting, TLS, sending, the answer, redirects) past its bound: the time the
+// call was given, in ms.
+inline constexpr const char* SHTTPCallTooLong = "The request took too long: no complete answer within %s ms";
 
 // Token hash.
 inline constexpr const char* SSha256Failed = "SHA-256 failed";

@@ -29,6 +29,9 @@ struct THTTPResponse {
   THeaderList Headers;
 };
 
+// Each step has its own time-out (connecting; sending, the answer and every read), and the
+// whole call, from its first step to the answer's last byte with every redirect, is bounded by
+// their sum: a server that drips its bytes cannot hold a call past it (SHTTPCallTooLong).
 struct THTTPClientOptions {
   int ConnectionTimeout = 60000;  // ms
   int ResponseTimeout = 60000;    // ms
@@ -90,6 +93,17 @@ unsigned long WinHttpSecureProtocolsFor(unsigned AMajor, unsigned AMinor) noexce
 // depend on the host's manifest as GetVersionEx does. Tests put another in its place before
 // any request; an empty function restores the system's.
 void SetWindowsVersionLookup(std::function<std::pair<unsigned, unsigned>()> ALookup);
+
+// A request the transport gave up on (its call took too long) is closed at once, but WinHTTP
+// may still call back into this module for it after the call returned. The module that holds
+// the transport keeps itself loaded through these until the request's last callback: the DLL
+// sets its lock count; left empty (tests, programs), nothing is counted. A request takes the
+// pair in force when it starts and unlocks with the same one.
+struct TTransportModuleLock {
+  void (*Lock)() noexcept = nullptr;
+  void (*Unlock)() noexcept = nullptr;
+};
+void SetTransportModuleLock(TTransportModuleLock ALock);
 #endif
 
 // The platform's own transport: WinHTTP in the Windows build, cpp-httplib with OpenSSL natively

@@ -1,20 +1,28 @@
 // The native transport: cpp-httplib with OpenSSL. It serves the native tests of the bank
 // client against the sandbox, so it behaves as the product's transport does: one request
-// per client, every time-out set, redirects followed up to the limit (never from https down
-// to http), certificates always verified.
+// per client, every time-out set and the whole call bounded by their sum, redirects followed
+// up to the limit (never from https down to http), certificates always verified. Name
+// resolution is the library's blocking getaddrinfo: only the system resolver bounds it.
 //
 // The packaged library was built with TLS; its header needs to know.
 #define CPPHTTPLIB_OPENSSL_SUPPORT
+#include <fcntl.h>
 #include <httplib.h>
 #include <openssl/err.h>
 #include <openssl/x509.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <exception>
+#include <mutex>
 #include <optional>
+#include <thread>
+#include <vector>
 
 #include "uBankExceptions.h"
 #include "uBankStrings.h"
@@ -176,6 +184,60 @@ class TNoSigPipe {
   bool FWasPending = false;
 };
 
+// Ends a call whose budget is spent: shuts down every socket the call opened, so that the
+// library's connect, TLS handshake, write or read under way fails at once. (The library's own
+// stop() does the same to a request in flight, but waits for a lock that its connect and TLS
+// handshake hold.) It shuts down its own duplicate of each socket: never a descriptor number
+// that the library closed and the process gave to someone else meanwhile.
+class TCallWatchdog {
+ public:
+  explicit TCallWatchdog(std::chrono::steady_clock::time_point ADeadline)
+      : FThread([this, ADeadline] { Run(ADeadline); }) {}
+  ~TCallWatchdog() {
+    {
+      const std::lock_guard<std::mutex> lock(FLock);
+      FDone = true;
+    }
+    FWake.notify_all();
+    FThread.join();
+    for (const int fd : FSockets) close(fd);
+  }
+  TCallWatchdog(const TCallWatchdog&) = delete;
+  TCallWatchdog& operator=(const TCallWatchdog&) = delete;
+
+  // A socket of the call, as the library creates it (before it connects).
+  void Watch(int ASocket) noexcept {
+    const int own = fcntl(ASocket, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) return;
+    const std::lock_guard<std::mutex> lock(FLock);
+    try {
+      FSockets.push_back(own);
+    } catch (...) {
+      close(own);
+      return;
+    }
+    if (FExpired) shutdown(own, SHUT_RDWR);
+  }
+  bool Expired() const {
+    const std::lock_guard<std::mutex> lock(FLock);
+    return FExpired;
+  }
+
+ private:
+  void Run(std::chrono::steady_clock::time_point ADeadline) {
+    std::unique_lock<std::mutex> lock(FLock);
+    if (FWake.wait_until(lock, ADeadline, [this] { return FDone; })) return;
+    FExpired = true;
+    for (const int fd : FSockets) shutdown(fd, SHUT_RDWR);
+  }
+
+  mutable std::mutex FLock;
+  std::condition_variable FWake;
+  bool FDone = false, FExpired = false;
+  std::vector<int> FSockets;
+  std::thread FThread;  // last: it starts with everything above in place
+};
+
 class TNativeHTTPClient final : public IHTTPClient {
  public:
   explicit TNativeHTTPClient(const THTTPClientOptions& AOptions) : FOptions(AOptions) {}
@@ -186,12 +248,17 @@ class TNativeHTTPClient final : public IHTTPClient {
     std::string method = AMethod;
     std::string url = AURL;
     bool hasBody = ASource != nullptr;
-    // The time-outs are per step and per read; the whole call, redirects included, gets
-    // connect + response time-out (a server that drips its answer is cut off there).
-    const auto callStarted = std::chrono::steady_clock::now();
+    // The time-outs are per step and per read; the whole call, from here to the answer's last
+    // byte with every redirect, gets connect + response time-out (a server that drips its
+    // bytes, in the TLS handshake or in the answer, is cut off there).
     const auto budget = std::chrono::milliseconds(std::max(FOptions.ConnectionTimeout, 0)) +
                         std::chrono::milliseconds(std::max(FOptions.ResponseTimeout, 0));
+    TCallWatchdog watchdog(std::chrono::steady_clock::now() + budget);
+    const auto tooLong = [&] {
+      return EHTTPClientException(FormatText(SHTTPCallTooLong, std::to_string(budget.count())));
+    };
     for (int followed = 0;; ++followed) {
+      if (watchdog.Expired()) throw tooLong();
       if (UrlHasCredentials(url)) throw EHTTPClientException(SHTTPCredentialsInURL);
       const std::optional<TUrl> u = ParseUrl(url);
       if (!u) throw EHTTPClientException(FormatText(SHTTPBadURL, MaskUrlCredentials(url)));
@@ -209,6 +276,7 @@ class TNativeHTTPClient final : public IHTTPClient {
       SetTimeout(FOptions.ResponseTimeout, [&](time_t s, time_t us) { client->set_write_timeout(s, us); });
       client->set_follow_location(false);
       client->set_keep_alive(false);
+      client->set_socket_options([&watchdog](socket_t ASocket) { watchdog.Watch(ASocket); });
 
       httplib::Request req;
       req.method = method;
@@ -220,15 +288,9 @@ class TNativeHTTPClient final : public IHTTPClient {
       if (hasBody) req.body = ASource->Bytes();
       AContent.Clear();
       std::exception_ptr writeFailure;
-      bool overBudget = false;
-      req.content_receiver = [&](const char* AData, size_t ALength, uint64_t AOffset, uint64_t ATotal) {
+      req.content_receiver = [&](const char* AData, size_t ALength, uint64_t, uint64_t) {
         try {
           AContent.Write(std::string_view(AData, ALength));
-          const bool complete = ATotal != 0 && AOffset + ALength >= ATotal;
-          if (!complete && std::chrono::steady_clock::now() - callStarted >= budget) {
-            overBudget = true;
-            return false;
-          }
           return true;
         } catch (...) {
           writeFailure = std::current_exception();  // e.g. the size cap; never thrown through the library
@@ -241,9 +303,9 @@ class TNativeHTTPClient final : public IHTTPClient {
       const auto started = std::chrono::steady_clock::now();
       const bool ok = client->send(req, res, error);
       if (writeFailure) std::rethrow_exception(writeFailure);
-      if (overBudget)
-        throw EHTTPClientException("No whole answer from " + u->Origin() + " within " +
-                                   std::to_string(budget.count()) + " ms");
+      // Cut off: whatever the library made of its shut-down socket (an answer read up to the
+      // cut may even look whole) is not the answer.
+      if (watchdog.Expired()) throw tooLong();
       if (!ok) {
         const auto elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();

@@ -3,6 +3,15 @@
 // and a request per call; every time-out and the redirect limit set explicitly (Wine's
 // defaults differ from Windows'); certificate checks always on; the system proxy.
 //
+// Every call is bounded as a whole, from its first step, by connect + response time-out. The
+// session is asynchronous for that: a synchronous WinHTTP call may not be cut short from another
+// thread (closing a handle in use by a synchronous call races with the handle's reuse), while an
+// asynchronous request is ended by closing its handle, the documented way. The calling thread
+// starts each step, waits for its completion with what is left of the budget and, when that is
+// spent, closes the request and raises. WinHTTP may still call back for a closed request (Wine's
+// closing does not stop a step that is under way: the step ends by its own time-out or by the
+// server), so what a step uses lives in a counted state that the last callback frees.
+//
 // A request is never sent twice because a kept connection was reused. WinHTTP's own retry of
 // a request on a stale kept connection is an opt-in feature (WINHTTP_OPTION_FAILED_CONNECTION_
 // RETRIES, condition WINHTTP_CONNECTION_RETRY_CONDITION_STALE_CONNECTION): the session sets it
@@ -14,6 +23,7 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -83,6 +93,152 @@ std::string ErrorText(DWORD AError) {
   if (AError == WSAETIMEDOUT) AError = ERROR_WINHTTP_TIMEOUT;
   throw EHTTPClientException(FormatText(AStep, ErrorText(AError)));
 }
+
+std::atomic<void (*)() noexcept> GModuleLock{nullptr};
+std::atomic<void (*)() noexcept> GModuleUnlock{nullptr};
+
+// One request's asynchronous side: what its status callback shares with the call that waits,
+// and the buffers a step may still use after that call gave up. Counted: one reference for the
+// call, one for the request handle, dropped at WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING (the
+// last callback of a handle). While it lives, the module stays loaded.
+class TAsyncRequest {
+ public:
+  // One reference, the caller's.
+  static TAsyncRequest* Create() { return new TAsyncRequest(); }
+  TAsyncRequest(const TAsyncRequest&) = delete;
+  TAsyncRequest& operator=(const TAsyncRequest&) = delete;
+
+  void AddRef() noexcept { ++FRefs; }
+  void Release() noexcept {
+    if (--FRefs != 0) return;
+    const auto unlock = FUnlock;
+    delete this;
+    if (unlock) unlock();  // last: nothing of this module runs for the request after it
+  }
+
+  // Makes ARequest call back here; the handle holds a reference from now until it closes.
+  // Raises when the callback cannot be set (no reference is then held for the handle).
+  void Attach(HINTERNET ARequest) {
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(this);
+    if (!WinHttpSetOption(ARequest, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context))
+      Fail(SHTTPSendFailed, GetLastError());
+    AddRef();
+    if (WinHttpSetStatusCallback(ARequest, &TAsyncRequest::Callback,
+                                 WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+                                 0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+      const DWORD error = GetLastError();
+      Release();
+      Fail(SHTTPSendFailed, error);
+    }
+  }
+
+  // Before a step starts: nothing completed yet.
+  void Arm() noexcept {
+    AcquireSRWLockExclusive(&FLock);
+    FStatus = 0;
+    ReleaseSRWLockExclusive(&FLock);
+  }
+  // The step's completion, waited for at most AMs; false when it did not come in time. A step
+  // that completed inside the call that started it is not waited for at all.
+  bool Wait(DWORD AMs) {
+    const ULONGLONG deadline = GetTickCount64() + AMs;
+    AcquireSRWLockExclusive(&FLock);
+    while (FStatus == 0) {
+      const ULONGLONG now = GetTickCount64();
+      if (now >= deadline) break;
+      if (!SleepConditionVariableSRW(&FDone, &FLock, static_cast<DWORD>(deadline - now), 0) &&
+          GetLastError() != ERROR_TIMEOUT) {
+        const DWORD error = GetLastError();
+        ReleaseSRWLockExclusive(&FLock);
+        Fail(SHTTPReceiveFailed, error);
+      }
+    }
+    const bool done = FStatus != 0;
+    ReleaseSRWLockExclusive(&FLock);
+    return done;
+  }
+  // What the step's completion said; read after Wait returned true.
+  DWORD Status() const noexcept { return FStatus; }
+  DWORD Error() const noexcept { return FError; }
+  DWORD_PTR FailedApi() const noexcept { return FApi; }
+  DWORD Bytes() const noexcept { return FBytes; }
+
+  std::string Body;  // sent with the request: WinHTTP reads it until the answer's headers
+  std::string Buffer;  // what a read fills; grown to what the reads ask for
+
+ private:
+  TAsyncRequest() {
+    // Last: nothing after it can fail, so every lock taken is released by Release.
+    const auto unlock = GModuleUnlock.load();
+    if (const auto lock = GModuleLock.load(); lock && unlock) {
+      lock();
+      FUnlock = unlock;
+    }
+  }
+  ~TAsyncRequest() = default;
+
+  static void CALLBACK Callback(HINTERNET, DWORD_PTR AContext, DWORD AStatus, LPVOID AInfo, DWORD AInfoLength) noexcept {
+    auto* self = reinterpret_cast<TAsyncRequest*>(AContext);
+    if (!self) return;
+    if (AStatus == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
+      self->Release();
+      return;
+    }
+    AcquireSRWLockExclusive(&self->FLock);
+    switch (AStatus) {
+      case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+        if (AInfo) {
+          const auto* result = static_cast<const WINHTTP_ASYNC_RESULT*>(AInfo);
+          self->FApi = result->dwResult;
+          self->FError = result->dwError;
+        } else {
+          self->FApi = API_RECEIVE_RESPONSE;
+          self->FError = ERROR_WINHTTP_INTERNAL_ERROR;
+        }
+        break;
+      case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+        self->FBytes = AInfo ? *static_cast<const DWORD*>(AInfo) : 0;
+        break;
+      case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+        self->FBytes = AInfoLength;
+        break;
+      case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+      case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+        break;
+      default:
+        ReleaseSRWLockExclusive(&self->FLock);
+        return;  // not a completion of ours
+    }
+    self->FStatus = AStatus;
+    ReleaseSRWLockExclusive(&self->FLock);
+    // WinHTTP's last callback for the handle (HANDLE_CLOSING) comes only after this one: the
+    // state is still there.
+    WakeAllConditionVariable(&self->FDone);
+  }
+
+  std::atomic<long> FRefs{1};
+  void (*FUnlock)() noexcept = nullptr;
+  // A step's completion, under FLock. A slim lock and a condition variable rather than an
+  // event: under Wine they cost no round trip to its server.
+  SRWLOCK FLock = SRWLOCK_INIT;
+  CONDITION_VARIABLE FDone = CONDITION_VARIABLE_INIT;
+  DWORD FStatus = 0, FError = 0, FBytes = 0;
+  DWORD_PTR FApi = 0;
+};
+
+// The call's reference to its request's state.
+class TAsyncRequestRef {
+ public:
+  explicit TAsyncRequestRef(TAsyncRequest* AState) noexcept : FState(AState) {}
+  ~TAsyncRequestRef() { FState->Release(); }
+  TAsyncRequestRef(const TAsyncRequestRef&) = delete;
+  TAsyncRequestRef& operator=(const TAsyncRequestRef&) = delete;
+  TAsyncRequest* operator->() const noexcept { return FState; }
+  TAsyncRequest* Get() const noexcept { return FState; }
+
+ private:
+  TAsyncRequest* FState;
+};
 
 // A header text as the server sent its bytes. WinHTTP widens header bytes with the ANSI code
 // page; UTF-8 bytes (a Russian reason phrase) are taken back when that is lossless.
@@ -205,30 +361,30 @@ class TWinHTTPClient final : public IHTTPClient {
 
   THTTPResponse Execute(const std::string& AMethod, const std::string& AURL, const THeaderList& AHeaders,
                         const TStream* ASource, TStream& AContent) override {
+    // The time-outs are per step, and a read's per read: a server that sends a byte now and
+    // then would keep the host's thread here for ever. The whole call gets connect + response
+    // time-out from here on: each step waits for what is left of that, and none starts once it
+    // is spent.
+    const ULONGLONG started = GetTickCount64();
+    const int connect = FOptions.ConnectionTimeout, response = FOptions.ResponseTimeout;
+    const ULONGLONG budget = std::min<ULONGLONG>(
+        static_cast<ULONGLONG>(std::max(connect, 0)) + static_cast<ULONGLONG>(std::max(response, 0)), INFINITE - 1);
+    const auto tooLong = [&] { return EHTTPClientException(FormatText(SHTTPCallTooLong, std::to_string(budget))); };
+    const auto left = [&]() -> DWORD {
+      const ULONGLONG spent = GetTickCount64() - started;
+      return spent >= budget ? 0 : static_cast<DWORD>(budget - spent);
+    };
+
     const TTarget target = ParseUrl(AURL);
     const std::wstring& host = target.Host;
     const std::wstring& object = target.Object;
     const bool secure = target.Secure;
 
     const HINTERNET session = Session();
-    const int connect = FOptions.ConnectionTimeout, response = FOptions.ResponseTimeout;
     DWORD redirects = static_cast<DWORD>(FOptions.MaxRedirects);
 
     const TInternetHandle connection(WinHttpConnect(session, host.c_str(), target.Port, 0));
     if (!connection) Fail(SHTTPConnectFailed, GetLastError());
-
-    // The time-outs are per step and per read: a server that sends a byte now and then would
-    // keep the host's thread here for ever. The whole call gets connect + response time-out:
-    // each wait is cut to what is left of that, and none starts once it is spent.
-    const ULONGLONG started = GetTickCount64();
-    const ULONGLONG budget = static_cast<ULONGLONG>(std::max(connect, 0)) + static_cast<ULONGLONG>(std::max(response, 0));
-    const auto boundNextWait = [&](HINTERNET ARequest) {
-      const ULONGLONG spent = GetTickCount64() - started;
-      if (spent >= budget) Fail(SHTTPReceiveFailed, ERROR_WINHTTP_TIMEOUT);
-      DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(static_cast<ULONGLONG>(std::max(response, 1)), budget - spent));
-      WinHttpSetOption(ARequest, WINHTTP_OPTION_RECEIVE_TIMEOUT, &wait, sizeof wait);
-      WinHttpSetOption(ARequest, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &wait, sizeof wait);
-    };
 
     const TInternetHandle request(WinHttpOpenRequest(connection.Get(), Utf8ToUtf16(AMethod).c_str(), object.c_str(),
                                                      nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
@@ -255,15 +411,51 @@ class TWinHTTPClient final : public IHTTPClient {
     const std::string* body = ASource ? &ASource->Bytes() : nullptr;
     if (body && body->size() > std::numeric_limits<DWORD>::max()) Fail(SHTTPSendFailed, ERROR_INVALID_PARAMETER);
     const DWORD bodySize = body ? static_cast<DWORD>(body->size()) : 0;
+
+    // From here on the request runs asynchronously. Declared after the request handle, so the
+    // call's reference goes before the handle closes; the handle's goes with its last callback.
+    const TAsyncRequestRef state(TAsyncRequest::Create());
+    if (body) state->Body = *body;
+    state->Attach(request.Get());
+
+    // Runs one step: AStart begins it, its completion is waited for with what is left of the
+    // budget. Past the budget the request handle closes as this unwinds, which ends the
+    // request: on Windows at once; under Wine the step under way goes on to its own time-out
+    // or to the server's end, and nobody waits for it.
+    int stepConnect = connect, stepResponse = response;  // the request's time-outs as last set
+    const auto step = [&](const char* AFailure, auto AStart) {
+      const DWORD remaining = left();
+      if (remaining == 0) throw tooLong();
+      // The step's own time-outs end a second past what is left: the call's bound comes first
+      // (and says so), and a step that goes on under Wine ends soon after. Set only when that
+      // shortens them: on an open connection every setting is a call into the socket.
+      const auto cut = [&](int ALimit) {
+        return static_cast<int>(
+            std::min<ULONGLONG>(static_cast<ULONGLONG>(std::max(ALimit, 1)), static_cast<ULONGLONG>(remaining) + 1000));
+      };
+      if (cut(connect) != stepConnect || cut(response) != stepResponse) {
+        stepConnect = cut(connect);
+        stepResponse = cut(response);
+        WinHttpSetTimeouts(request.Get(), 0, stepConnect, stepResponse, stepResponse);
+        DWORD wait = static_cast<DWORD>(stepResponse);
+        WinHttpSetOption(request.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &wait, sizeof wait);
+      }
+      state->Arm();
+      if (!AStart()) Fail(AFailure, GetLastError());
+      if (!state->Wait(remaining)) throw tooLong();
+      if (state->Status() == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR)
+        Fail(state->FailedApi() == API_SEND_REQUEST ? SHTTPSendFailed : SHTTPReceiveFailed, state->Error());
+    };
+
     // The body goes with the send call (never WinHttpWriteData after it), so WinHTTP can put
     // headers and body on the wire together. Wine writes them in two sends all the same,
     // which against a server that delays its ACK costs a wait: Wine's, not ours to bend.
-    if (!WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                            bodySize ? const_cast<char*>(body->data()) : WINHTTP_NO_REQUEST_DATA, bodySize, bodySize,
-                            0))
-      Fail(SHTTPSendFailed, GetLastError());
-    boundNextWait(request.Get());
-    if (!WinHttpReceiveResponse(request.Get(), nullptr)) Fail(SHTTPReceiveFailed, GetLastError());
+    step(SHTTPSendFailed, [&] {
+      return WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                bodySize ? state->Body.data() : WINHTTP_NO_REQUEST_DATA, bodySize, bodySize,
+                                reinterpret_cast<DWORD_PTR>(state.Get()));
+    });
+    step(SHTTPReceiveFailed, [&] { return WinHttpReceiveResponse(request.Get(), nullptr); });
 
     THTTPResponse result;
     DWORD status = 0, size = sizeof status;
@@ -285,19 +477,19 @@ class TWinHTTPClient final : public IHTTPClient {
     }
     if (declared > AContent.Limit()) throw EHTTPBridgeException(SResponseTooLarge);
 
-    std::string chunk;
     DWORD64 received = 0;
     for (;;) {
-      boundNextWait(request.Get());
-      DWORD available = 0;
-      if (!WinHttpQueryDataAvailable(request.Get(), &available)) Fail(SHTTPReceiveFailed, GetLastError());
+      // In asynchronous mode the counts come with the completions, never through the out
+      // parameters (WinHTTP may write those after the call returned).
+      step(SHTTPReceiveFailed, [&] { return WinHttpQueryDataAvailable(request.Get(), nullptr); });
+      const DWORD available = state->Bytes();
       if (available == 0) break;
-      chunk.resize(std::min<DWORD>(available, 1u << 16));
-      DWORD read = 0;
-      if (!WinHttpReadData(request.Get(), chunk.data(), static_cast<DWORD>(chunk.size()), &read))
-        Fail(SHTTPReceiveFailed, GetLastError());
+      const DWORD want = std::min<DWORD>(available, 1u << 16);
+      if (state->Buffer.size() < want) state->Buffer.resize(want);
+      step(SHTTPReceiveFailed, [&] { return WinHttpReadData(request.Get(), state->Buffer.data(), want, nullptr); });
+      const DWORD read = state->Bytes();
       if (read == 0) break;
-      AContent.Write(std::string_view(chunk.data(), read));  // raises past the limit
+      AContent.Write(std::string_view(state->Buffer.data(), read));  // raises past the limit
       received += read;
     }
     // A connection closed before the declared length arrived is a broken answer, not a short one.
@@ -313,8 +505,9 @@ class TWinHTTPClient final : public IHTTPClient {
   HINTERNET Session() {
     const std::lock_guard<std::mutex> lock(FLock);
     if (FSession) return FSession;
-    // The system proxy and the TLS protocols this Windows needs, as the console's check opens it.
-    TInternetHandle session(OpenWinHttpSession());
+    // The system proxy and the TLS protocols this Windows needs, as the console's check opens
+    // it; asynchronous, so that a call can be ended as a whole (see Execute).
+    TInternetHandle session(OpenWinHttpSession(nullptr, WINHTTP_FLAG_ASYNC));
     if (!session) Fail(SHTTPSessionFailed, GetLastError());
     // No name-resolution time-out of WinHTTP's own (0): with one, WinHTTP resolves on a worker
     // thread for every request. The system resolver bounds a lookup that hangs, and the whole
@@ -344,6 +537,14 @@ class TWinHTTPClientFactory final : public IHTTPClientFactory {
 };
 
 }  // namespace
+
+void SetTransportModuleLock(TTransportModuleLock ALock) {
+  // Unlock first on the way out, lock last on the way in: a request that starts in between
+  // sees no lock and takes none.
+  GModuleLock = nullptr;
+  GModuleUnlock = ALock.Unlock;
+  GModuleLock = ALock.Unlock ? ALock.Lock : nullptr;
+}
 
 std::shared_ptr<IHTTPClientFactory> PlatformHTTPClientFactory() {
   static const std::shared_ptr<IHTTPClientFactory> Factory = std::make_shared<TWinHTTPClientFactory>();

@@ -37,8 +37,10 @@ TWinHttpUserProxy WinHttpUserProxy();
 // on), else the user's named proxy, else none; with the secure protocols this Windows version
 // needs (WinHttpSecureProtocolsFor). WPAD detection is never started here. The session's
 // time-outs are the caller's to set. Null when WinHTTP opens none (GetLastError says why);
-// AInfo, when given, says what was chosen. The caller closes the handle (WinHttpCloseHandle).
-void* OpenWinHttpSession(TWinHttpSessionInfo* AInfo = nullptr);
+// AInfo, when given, says what was chosen; AFlags are WinHttpOpen's (WINHTTP_FLAG_ASYNC for the
+// transport, whose calls are ended as a whole; 0, synchronous, for the console's probes). The
+// caller closes the handle (WinHttpCloseHandle).
+void* OpenWinHttpSession(TWinHttpSessionInfo* AInfo = nullptr, unsigned long AFlags = 0);
 
 // WinHttpSecureProtocolsFor the running system's version (or the one SetWindowsVersionLookup
 // put in its place).

@@ -77,10 +77,10 @@ TWinHttpUserProxy WinHttpUserProxy() {
   return out;
 }
 
-void* OpenWinHttpSession(TWinHttpSessionInfo* AInfo) {
+void* OpenWinHttpSession(TWinHttpSessionInfo* AInfo, unsigned long AFlags) {
   TWinHttpSessionInfo info;
   HINTERNET session =
-      WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+      WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, AFlags);
   if (session) {
     info.Mode = TWinHttpProxyMode::Automatic;
   } else {
@@ -89,7 +89,7 @@ void* OpenWinHttpSession(TWinHttpSessionInfo* AInfo) {
     const TWinHttpUserProxy user = WinHttpUserProxy();
     if (!user.Proxy.empty()) {
       session = WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, user.Proxy.c_str(),
-                            user.Bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : user.Bypass.c_str(), 0);
+                            user.Bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : user.Bypass.c_str(), AFlags);
       if (session) {
         info.Mode = TWinHttpProxyMode::Named;
         info.Proxy = user.Proxy;
@@ -97,7 +97,7 @@ void* OpenWinHttpSession(TWinHttpSessionInfo* AInfo) {
       }
     }
     if (!session) {
-      session = WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+      session = WinHttpOpen(kAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, AFlags);
       info.Mode = TWinHttpProxyMode::None;
     }
   }

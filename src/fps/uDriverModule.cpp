@@ -1,5 +1,6 @@
 // The product module: the driver is the class this DLL serves. Only the DLL compiles this
 // file; test programs link the driver's library without making it their COM class.
+#include "bank/uHTTPClient.h"
 #include "host/uClassIdentity.h"
 #include "host/uComServer.h"
 #include "platform/uUnwindTables.h"
@@ -14,6 +15,13 @@ namespace {
 
 const TComClassRegistration GDriverClass({CLSID_tolvaro, kServerName, kDriverClassName, kDriverDescription, L"Apartment",
                                           &CreateComObject<TDriver>});
+
+// A bank request given up on may still be called back by WinHTTP after its call returned: it
+// holds the module until then (DllCanUnloadNow answers S_FALSE meanwhile).
+const bool GTransportModuleLock = [] {
+  bank::SetTransportModuleLock({&ModuleLock, &ModuleUnlock});
+  return true;
+}();
 
 // The settings dialog and the driver's page, in place when the module is loaded.
 const bool GSettingsDialogs = [] {

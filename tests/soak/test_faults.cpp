@@ -53,6 +53,8 @@ const TFault kFaults[] = {
     {"reset mid-body", TWhere::Script, R"({"Kind":"reset-mid-body"})", false},
     {"reset before answer", TWhere::Script, R"({"Kind":"drop"})", false},
     {"hung past the transport time-out", TWhere::Script, R"({"Kind":"delay","Ms":75000})", true},
+    // Every read gets its byte in time; the call's whole bound (120 s) ends it.
+    {"answer dripped past the call's bound", TWhere::Script, R"({"Kind":"drip","Ms":2000})", true},
 };
 
 struct TOperation {

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The latency relay (tolvaro_latency_relay) in front of the running sandbox's kept listener:
 # its command line, the delay it adds (lower bounds only: a busy machine only adds time), the
-# round trip a new connection costs, one connection for requests that reuse it, and its
-# control line's counts.
+# round trip a new connection costs, one connection for requests that reuse it, its control
+# line's counts, and the answers it drips on command.
 #   latency-relay-test.sh RELAY_BINARY WORKDIR   (TOLVARO_SANDBOX: the running fixture's info file)
 set -u
 bin=${1:?relay binary}; dir=${2:?work dir}
@@ -37,6 +37,23 @@ check "the second request reuses the connection and waits one round trip ($secon
 s=$(stats)
 check "one connection accepted, closed by the client ($s)" \
   $(echo "$s" | grep -q 'accepted=1 .*client_closed=1'; echo $?)
+
+# Dripping: a connection accepted after "drip MS" gets the server's bytes one every MS ms (a
+# lower bound again); in plain HTTP the answer is all there is to drip. "drip off" ends it for
+# the connections after it.
+command() { exec 3<>"/dev/tcp/${control%:*}/${control##*:}" && echo "$1" >&3 && cat <&3; exec 3<&-; }
+for mode in "" " answer"; do
+  a=$(command "drip 20$mode")
+  check "drip 20$mode is taken ($a)" $([ "$a" = "drip=20 from=$([ -n "$mode" ] && echo answer || echo first)" ]; echo $?)
+  got=$(curl -s -o /dev/null -w '%{size_header} %{size_download} %{time_total}' "$url")
+  read -r header body total <<<"$got"
+  check "drip 20$mode: $((header + body)) bytes of the answer take 20 ms each ($total s)" \
+    $(awk -v t="$total" -v n=$((header + body)) 'BEGIN { exit !(n > 50 && t >= (n - 1) * 0.02) }'; echo $?)
+done
+a=$(command "drip off")
+check "drip off is taken ($a)" $([ "$a" = "drip=off" ]; echo $?)
+a=$(command "drip 0")
+check "drip 0 is refused ($a)" $(echo "$a" | grep -q '^error'; echo $?)
 
 echo "$passed passed, $failures failed"
 [ "$failures" = 0 ]

@@ -1,7 +1,9 @@
 // tolvaro_latency_relay: a TCP relay that puts a network's distance between a client and the
 // sandbox. Every chunk of data is held for the one-way delay in each direction, and a new
 // connection costs one round trip before its first byte leaves (the TCP handshake a real
-// network charges), so a TLS handshake costs its real round trips too. See README.md.
+// network charges), so a TLS handshake costs its real round trips too. On command it also
+// drips what the server sends, a byte at a time, to show a client that never gets a whole
+// answer in time. See README.md.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -46,7 +48,10 @@ const char kUsage[] =
     "                       byte to the server leaves one round trip (2N) after it was accepted\n"
     "  --control HOST:PORT  a line interface (default 127.0.0.1:0): 'stats' answers\n"
     "                       'accepted=A open=O client_closed=C dropped=D', 'drop' closes every\n"
-    "                       relayed connection at once and answers 'dropped=N'\n"
+    "                       relayed connection at once and answers 'dropped=N'; 'drip MS' makes\n"
+    "                       the connections accepted from then on pass the server's bytes one\n"
+    "                       every MS milliseconds, 'drip MS answer' only those after the client's\n"
+    "                       request (after the TLS handshake), 'drip off' ends that for new ones\n"
     "  --info-file FILE     written once listening: port=, listen=, control=, pid= lines\n"
     "  --log FILE           a line per connection event (default: standard output)\n"
     "SIGTERM or SIGINT stops it.\n";
@@ -127,6 +132,13 @@ struct Chunk {
   Clock::time_point Due;
   std::string Data;
   size_t Done = 0;
+  bool Drip = false;  // leaves a byte at a time
+};
+
+// Which of the server's bytes a connection drips.
+struct DripMode {
+  int Ms = 0;  // 0: none
+  bool AnswerOnly = false;  // only those after the client's request
 };
 
 // One direction of a relayed connection.
@@ -138,6 +150,41 @@ struct Pipe {
   Clock::time_point EofDue;
   bool ShutDown = false;  // To was told there is no more
   bool WantWrite = false;
+  Clock::time_point NextDrip;  // a dripped byte leaves no earlier
+};
+
+// Where the client's request starts. Over TLS that is its first application-data record (the
+// handshake is done); in plain HTTP, its first byte.
+struct RequestWatch {
+  bool Seen = false;     // a request has started
+  bool Started = false;  // the first byte was looked at
+  std::string Header;    // of the TLS record being read
+  size_t Skip = 0;       // what is left of that record's body
+
+  void Feed(const char* AData, size_t ALength) {
+    for (size_t i = 0; i < ALength && !Seen;) {
+      if (!Started) {
+        Started = true;
+        if (static_cast<unsigned char>(AData[i]) != 22) {  // not a TLS handshake record
+          Seen = true;
+          return;
+        }
+      }
+      if (Skip > 0) {
+        const size_t n = std::min(Skip, ALength - i);
+        Skip -= n;
+        i += n;
+        continue;
+      }
+      Header.push_back(AData[i++]);
+      if (Header.size() == 5) {
+        if (static_cast<unsigned char>(Header[0]) == 23) Seen = true;  // application data
+        Skip = (static_cast<size_t>(static_cast<unsigned char>(Header[3])) << 8) |
+               static_cast<unsigned char>(Header[4]);
+        Header.clear();
+      }
+    }
+  }
 };
 
 struct Connection {
@@ -146,6 +193,8 @@ struct Connection {
   Clock::time_point Accepted;
   Pipe Up, Down;  // client -> server, server -> client
   bool Dead = false;
+  DripMode Drip;
+  RequestWatch Request;
 };
 
 constexpr size_t kMaxQueued = 4u << 20;  // stop reading a side while this much waits
@@ -226,10 +275,13 @@ class Relay {
     std::optional<Clock::time_point> next;
     auto consider = [&](const Pipe& p) {
       if (p.WantWrite) return;
-      if (!p.Queue.empty())
-        next = next ? std::min(*next, p.Queue.front().Due) : p.Queue.front().Due;
-      else if (p.Eof && !p.ShutDown)
+      if (!p.Queue.empty()) {
+        const Chunk& k = p.Queue.front();
+        const Clock::time_point due = k.Drip ? std::max(k.Due, p.NextDrip) : k.Due;
+        next = next ? std::min(*next, due) : due;
+      } else if (p.Eof && !p.ShutDown) {
         next = next ? std::min(*next, p.EofDue) : p.EofDue;
+      }
     };
     for (const auto& c : FConnections) {
       consider(c->Up);
@@ -274,7 +326,11 @@ class Relay {
       c->Up.To = up;
       c->Down.From = up;
       c->Down.To = fd;
-      Log("accepted " + std::to_string(c->Id));
+      c->Drip = FDrip;
+      Log("accepted " + std::to_string(c->Id) +
+          (FDrip.Ms ? " dripping " + std::string(FDrip.AnswerOnly ? "the answer" : "everything") + " every " +
+                          std::to_string(FDrip.Ms) + " ms"
+                    : ""));
       FConnections.push_back(std::move(c));
     }
   }
@@ -305,14 +361,18 @@ class Relay {
       Log(std::string(AFromClient ? "client" : "server") + " closed " + std::to_string(c.Id));
       return;
     }
-    p.Queue.push_back(Chunk{due, std::string(buf, static_cast<size_t>(n)), 0});
+    if (AFromClient && c.Drip.AnswerOnly) c.Request.Feed(buf, static_cast<size_t>(n));
+    const bool drip = !AFromClient && c.Drip.Ms > 0 && (!c.Drip.AnswerOnly || c.Request.Seen);
+    p.Queue.push_back(Chunk{due, std::string(buf, static_cast<size_t>(n)), 0, drip});
     p.Queued += static_cast<size_t>(n);
   }
 
   void Flush(Connection& c, Pipe& p, Clock::time_point ANow) {
     while (!p.WantWrite && !p.Queue.empty() && p.Queue.front().Due <= ANow) {
       Chunk& k = p.Queue.front();
-      const ssize_t n = send(p.To, k.Data.data() + k.Done, k.Data.size() - k.Done, MSG_NOSIGNAL);
+      if (k.Drip && p.NextDrip > ANow) return;
+      const size_t want = k.Drip ? 1 : k.Data.size() - k.Done;
+      const ssize_t n = send(p.To, k.Data.data() + k.Done, want, MSG_NOSIGNAL);
       if (n < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
           p.WantWrite = true;
@@ -324,6 +384,7 @@ class Relay {
       }
       k.Done += static_cast<size_t>(n);
       p.Queued -= static_cast<size_t>(n);
+      if (k.Drip) p.NextDrip = ANow + milliseconds(c.Drip.Ms);
       if (k.Done == k.Data.size()) p.Queue.pop_front();
     }
     if (p.Queue.empty() && p.Eof && !p.ShutDown && p.EofDue <= ANow) {
@@ -360,6 +421,8 @@ class Relay {
       for (const auto& c : FConnections) open += c->Dead ? 0 : 1;
       answer = "accepted=" + std::to_string(FAccepted) + " open=" + std::to_string(open) +
                " client_closed=" + std::to_string(FClientClosed) + " dropped=" + std::to_string(FDropped);
+    } else if (command.rfind("drip ", 0) == 0) {
+      answer = SetDrip(command.substr(5));
     } else if (command == "drop") {
       long dropped = 0;
       for (auto& c : FConnections)
@@ -379,8 +442,26 @@ class Relay {
     AClient.Fd = -1;
   }
 
+  // "off", "MS" or "MS answer": the drip of the connections accepted from now on.
+  std::string SetDrip(const std::string& AArgs) {
+    if (AArgs == "off") {
+      FDrip = {};
+      Log("drip off");
+      return "drip=off";
+    }
+    const size_t space = AArgs.find(' ');
+    const std::string ms = AArgs.substr(0, space), from = space == std::string::npos ? "" : AArgs.substr(space + 1);
+    if (ms.empty() || ms.size() > 6 || ms.find_first_not_of("0123456789") != std::string::npos || ms == "0" ||
+        (!from.empty() && from != "answer"))
+      return "error drip takes off, MS or MS answer";
+    FDrip = {std::stoi(ms), from == "answer"};
+    Log("drip " + AArgs);
+    return "drip=" + ms + " from=" + (FDrip.AnswerOnly ? "answer" : "first");
+  }
+
   Endpoint FTo;
   int FDelay;
+  DripMode FDrip;
   std::ostream& FLog;
   std::vector<std::unique_ptr<Connection>> FConnections;
   std::vector<ControlClient> FControlClients;

@@ -1,7 +1,16 @@
 #include "kit/LatencyRelay.h"
 
+#if defined(_WIN32)
 #include <winsock2.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+#endif
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -21,11 +30,13 @@ TLatencyRelay::TLatencyRelay(const char* InfoVariable) {
       FControlPort = static_cast<unsigned short>(std::stoi(line.substr(line.rfind(':') + 1)));
   }
   if (FPort.empty() || FControlPort == 0) throw std::runtime_error(std::string("no port in the relay's info file ") + info);
+#if defined(_WIN32)
   static const bool started = [] {
     WSADATA data;
     return WSAStartup(MAKEWORD(2, 2), &data) == 0;
   }();
   if (!started) throw std::runtime_error("WSAStartup failed");
+#endif
 }
 
 std::map<std::string, long> TLatencyRelay::Stats() const {
@@ -43,10 +54,24 @@ long TLatencyRelay::Drop() const {
   return std::stol(answer.substr(8));
 }
 
+void TLatencyRelay::Drip(int AMs, bool AAnswerOnly) const {
+  const std::string command =
+      AMs > 0 ? "drip " + std::to_string(AMs) + (AAnswerOnly ? " answer" : "") : std::string("drip off");
+  const std::string answer = Command(command);
+  if (answer.rfind("drip=", 0) != 0) throw std::runtime_error("the relay answered " + command + " with " + answer);
+}
+
 std::string TLatencyRelay::Command(const std::string& Text) const {
+#if defined(_WIN32)
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) throw std::runtime_error("socket failed");
   DWORD wait = 10000;  // bounded: a relay that does not answer fails the caller
+#else
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  if (s < 0) throw std::runtime_error("socket failed");
+  timeval wait{10, 0};  // bounded: a relay that does not answer fails the caller
+  const auto closesocket = [](int AFd) { close(AFd); };
+#endif
   setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
   sockaddr_in to{};
   to.sin_family = AF_INET;

@@ -1,7 +1,8 @@
 #pragma once
 // TLatencyRelay: the test-side handle on a latency relay (tools/sandbox/latency_relay.cpp) that
 // a fixture or ./run bench started: where it listens, its one-way delay, and its control line,
-// which counts the connections it relayed and closes them on demand. Failures throw
+// which counts the connections it relayed, closes them and makes new ones drip on demand.
+// Both trees. Failures throw
 // std::runtime_error with the reason.
 #include <map>
 #include <string>
@@ -21,6 +22,10 @@ public:
   long Accepted() const { return Stats().at("accepted"); }
   // Closes every connection the relay holds, at once; the answer's count of them.
   long Drop() const;
+  // The connections accepted from now on pass the server's bytes one every AMs milliseconds:
+  // all of them, or (AAnswerOnly) those after the client's request, past the TLS handshake.
+  // AMs 0: no more dripping for new connections.
+  void Drip(int AMs, bool AAnswerOnly = false) const;
 
 private:
   std::string Command(const std::string& Text) const;
