@@ -283,9 +283,10 @@ case "$WHAT" in
       -d "{\"Script\":\"function FindProxyForURL(url, host) { return host == 'localhost' ? 'PROXY localhost:$closed' : 'DIRECT'; }\"}" \
       >/dev/null || { echo "FAIL: the sandbox keeps no proxy script"; exit 1; }
     user_proxy 5 "$http/_control/pac/$pac"
+    # localhost may also resolve to ::1 first (the emulated machine's hosts file).
     doctor_case pac-proxy 6 "$https/v2" -- \
       '"step":"proxy","ok":true,"text":"automatic: proxy script http://127\.0\.0\.1:[0-9]+/_control/pac/'"$pac"' gives proxy localhost:'"$closed"' for localhost","mode":"automatic","script":"[^"]*","proxy":"localhost:'"$closed"'"' \
-      '"step":"name","ok":true,"text":"the proxy localhost is 127\.0\.0\.1"' \
+      '"step":"name","ok":true,"text":"the proxy localhost is ([^",]*, )?127\.0\.0\.1' \
       '"step":"tcp","ok":false,"text":"connection to the proxy localhost:'"$closed"' refused' '"advice_en":"The proxy localhost:'"$closed"' takes no connections' \
       '"step":"tcp"[^}]*\}\]\}$'
     doctor_case pac-direct 0 "$http/v2" -- '"text":"automatic: proxy script [^"]* gives DIRECT for 127\.0\.0\.1: direct connection"' \
