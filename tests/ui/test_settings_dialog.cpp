@@ -182,6 +182,21 @@ std::map<std::wstring, TNumberCell> NumberSettings(IDispatch* Driver) {
   return numbers;
 }
 
+// Opens the settings list from the page, types Value into its first row (DefaultTimeOut) and
+// confirms the list with OK.
+void SetFirstListedSettingTo(HWND dialog, const wchar_t* value) {
+  Click(dialog, IDM_SETTINGSLIST);
+  HWND list = WaitDialog(L"Список настроек");
+  ASSERT_NE(list, nullptr);
+  HWND view = Item(list, IDC_SETTINGS);
+  ListView_SetItemState(view, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  Key(view, VK_RETURN);
+  SetItemText(view, IDC_EDEDIT, value);
+  Key(Item(view, IDC_EDEDIT), VK_RETURN);
+  Click(list, IDOK);
+  ASSERT_TRUE(WaitGone(list));
+}
+
 }  // namespace
 
 TEST_F(SettingsDialogFixture, ShowsThePageThenInformationAndOkStoresThePageValues) {
@@ -240,16 +255,7 @@ TEST_F(SettingsDialogFixture, EveryNumberSettingComesBackFromGetSettingsAsAnInte
   };
   expectIntegers(defaults);
   const TShown shown = ShowSettingsDlg([&](HWND dialog) {
-    Click(dialog, IDM_SETTINGSLIST);
-    HWND list = WaitDialog(L"Список настроек");
-    ASSERT_NE(list, nullptr);
-    HWND view = Item(list, IDC_SETTINGS);
-    ListView_SetItemState(view, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-    Key(view, VK_RETURN);
-    SetItemText(view, IDC_EDEDIT, L"99");
-    Key(Item(view, IDC_EDEDIT), VK_RETURN);
-    Click(list, IDOK);
-    ASSERT_TRUE(WaitGone(list));
+    ASSERT_NO_FATAL_FAILURE(SetFirstListedSettingTo(dialog, L"99"));
     SetItemText(dialog, IDC_LINELENGTH, L"40");
     SetItemText(dialog, IDC_TIMEOUT, L"45");
     Click(dialog, IDOK);
@@ -264,16 +270,7 @@ TEST_F(SettingsDialogFixture, CancelLeavesEverySettingAsBeforeTheDialog) {
   const TShown shown = ShowSettingsDlg([&](HWND dialog) {
     // An edit on the page, a confirmed settings list, then the defaults: all undone by Cancel.
     SetItemText(dialog, IDC_TIMEOUT, L"77");
-    Click(dialog, IDM_SETTINGSLIST);
-    HWND list = WaitDialog(L"Список настроек");
-    ASSERT_NE(list, nullptr);
-    HWND view = Item(list, IDC_SETTINGS);
-    ListView_SetItemState(view, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-    Key(view, VK_RETURN);
-    SetItemText(view, IDC_EDEDIT, L"99");
-    Key(Item(view, IDC_EDEDIT), VK_RETURN);
-    Click(list, IDOK);
-    ASSERT_TRUE(WaitGone(list));
+    ASSERT_NO_FATAL_FAILURE(SetFirstListedSettingTo(dialog, L"99"));
     EXPECT_EQ(Driver->GetSettingValueInt(L"DefaultTimeOut"), 99);
     Driver->SetSettingValue(L"LineLength", TVariant::FromString(L"64"));
     Click(dialog, IDM_RESET);
